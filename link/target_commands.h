@@ -1,0 +1,30 @@
+// Commands of the write-control program running on the chip.
+#pragma once
+
+#include <cstdint>
+
+#include "common/error_code.h"
+
+namespace vantor {
+
+inline constexpr std::uint8_t kTargetId[7] = {0x5E, 0x17, 0xA9, 0x3B, 0xD4, 0x62, 0x8F};
+inline constexpr unsigned kReplyWaitTries = 1000;
+
+// 0xC0: the seven ID bytes, then 0x80.
+ErrorCode CheckTargetId();
+
+// 0xC1 0x03: 0x80 confirms write mode.
+ErrorCode EnterWriteMode();
+
+// 0xC3 address data[128] sum: one block of the load image with its address.
+ErrorCode WriteBlockAt(std::uint32_t address);
+
+// 0xC7 data[128] sum: the block that directly follows the one sent before.
+// `address` only locates the data in the load image.
+ErrorCode WriteNextBlock(std::uint32_t address);
+
+// Whether the block of the load image at `address` is all 0xFF. Bytes at or
+// above the flash size count as blank.
+bool IsBlankBlock(std::uint32_t address);
+
+}  // namespace vantor

@@ -1,0 +1,19 @@
+# Debian packages the builds and suites need; ensure_packages installs the
+# missing ones (apt-get update first; never asks a question).
+VANTOR_PACKAGES=(
+  cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+ensure_packages() {
+  local missing=()
+  local p
+  for p in "${VANTOR_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "== installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" </dev/null
+}
