@@ -1,0 +1,14 @@
+// Motorola S-record reader (".mot").
+#pragma once
+
+#include <cstdint>
+
+#include "common/error_code.h"
+
+namespace vantor {
+
+// Reads the S-record file at `path` into image[0..size). Returns 0 at the
+// first end record (S7, S8, S9), or 100-104. The file is closed on every return.
+ErrorCode ReadSRecordFile(const char* path, std::uint8_t* image, std::uint32_t size);
+
+}  // namespace vantor
