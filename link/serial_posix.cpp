@@ -81,22 +81,10 @@ bool SpeedFor(std::uint32_t rate, speed_t& code) {
 }
 
 bool SizeFlagFor(std::uint8_t dataBits, tcflag_t& flag) {
-  switch (dataBits) {
-    case 5:
-      flag = CS5;
-      return true;
-    case 6:
-      flag = CS6;
-      return true;
-    case 7:
-      flag = CS7;
-      return true;
-    case 8:
-      flag = CS8;
-      return true;
-    default:
-      return false;
-  }
+  constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  if (dataBits < 5 || dataBits > 8) return false;
+  flag = kSizes[dataBits - 5];
+  return true;
 }
 
 #if defined(CMSPAR)
@@ -105,26 +93,13 @@ constexpr tcflag_t kStickParity = CMSPAR;
 constexpr tcflag_t kStickParity = 0;  // no mark or space parity here
 #endif
 
+// Parity codes 0 none, 1 odd, 2 even, 3 mark, 4 space.
 bool ParityFlagsFor(std::uint8_t parity, tcflag_t& flags) {
-  switch (parity) {
-    case 0:
-      flags = 0;
-      return true;
-    case 1:
-      flags = PARENB | PARODD;
-      return true;
-    case 2:
-      flags = PARENB;
-      return true;
-    case 3:
-      flags = PARENB | PARODD | kStickParity;
-      return kStickParity != 0;
-    case 4:
-      flags = PARENB | kStickParity;
-      return kStickParity != 0;
-    default:
-      return false;
-  }
+  constexpr tcflag_t kParities[] = {0, PARENB | PARODD, PARENB, PARENB | PARODD | kStickParity,
+                                    PARENB | kStickParity};
+  if (parity > 4 || (parity >= 3 && kStickParity == 0)) return false;
+  flags = kParities[parity];
+  return true;
 }
 
 // A UART sends one and a half stop bits when told to send two with five data
