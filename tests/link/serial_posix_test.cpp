@@ -134,6 +134,7 @@ class SerialPosixTest : public ::testing::Test {
     EXPECT_EQ(SendByte(toBoard), kOk);
     EXPECT_EQ(pty_.Receive(1), std::vector<std::uint8_t>{toBoard});
     ASSERT_TRUE(pty_.Send({toHost}));
+    ASSERT_TRUE(pty_.ArrivedAtHost());  // the kernel passes it on in the background
     std::uint8_t byte = 0;
     EXPECT_EQ(ReceiveByte(byte), kOk);
     EXPECT_EQ(byte, toHost);
