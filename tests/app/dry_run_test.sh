@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # End to end: vantor --dry-run on good and bad files, checking the exit
-# status, stdout and the message on stderr. Usage: dry_run_test.sh VANTOR
+# status, stdout and the message on stderr.
+# Usage: dry_run_test.sh VANTOR EXAMPLES-DIRECTORY
 set -uo pipefail
 vantor=$1
+examples=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -49,6 +51,14 @@ expect 2 "usage:" "" --dry-run
 expect 2 "unknown option" "" --frobnicate "$work/good.mot"
 expect 0 "" "usage:" --help
 expect 0 "" "vantor 2.3.0" --version
+
+# The two example files hold the same image: the same plan.
+"$vantor" --dry-run "$examples/example.mot" | tail -n +2 >"$work/plan.mot"
+"$vantor" --dry-run "$examples/example.qpf" | tail -n +2 >"$work/plan.qpf"
+if ! grep -q "non-blank 128-byte blocks: 9" "$work/plan.mot" || ! cmp -s "$work/plan.mot" "$work/plan.qpf"; then
+  echo "FAIL: the example files give different plans"; diff "$work/plan.mot" "$work/plan.qpf"
+  failures=$((failures + 1))
+fi
 
 [ "$failures" -eq 0 ] && echo "all dry-run checks passed"
 exit $((failures > 0))
