@@ -10,8 +10,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static std::uint8_t* image = new std::uint8_t[vantor::kLoadImageSize];
   vantor::ErrorCode rc = vantor::ReadSRecordBytes(data, size, image, vantor::kLoadImageSize);
-  bool known = rc == vantor::kOk || (rc >= vantor::kRecordMissing && rc <= vantor::kLoadExceedsImage &&
-                                     rc != vantor::kFileNotFound);
+  bool known =
+      rc == vantor::kOk || (rc >= vantor::kRecordMissing && rc <= vantor::kLoadExceedsImage &&
+                            rc != vantor::kFileNotFound);
   if (!known) std::abort();
   return 0;
 }
