@@ -3,6 +3,9 @@
 VANTOR_PACKAGES=(
   cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  # The Windows build and its suite under Wine (scripts/test-windows); socat
+  # joins two pseudo-terminals into a null-modem line.
+  g++-mingw-w64-x86-64-posix wine wine64 socat
 )
 
 ensure_packages() {
