@@ -524,8 +524,10 @@ struct Executor {
         const unsigned first = f.op == Op::kLdm ? named + 1 - count : named;
         // Lists start at a register number divisible by the count's span:
         // ER0/2/4/6 for two, ER0/4 for three and four.
-        if (named + 1 < count || first % (count == 2 ? 2 : 4) != 0 || first + count > 8)
+        if ((f.op == Op::kLdm && named + 1 < count) || first % (count == 2 ? 2 : 4) != 0 ||
+            first + count > 8) {
           return false;
+        }
         if (f.op == Op::kStm) {
           for (unsigned r = first; r < first + count; ++r) Push32(c.er_[r]);
         } else {
