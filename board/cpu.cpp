@@ -256,7 +256,9 @@ struct Executor {
 
   // ---- the operations -----------------------------------------------------
   // Returns false when the bits, though matching a row, name no valid
-  // instruction (an LDM/STM register list the core does not have).
+  // instruction (an LDM/STM register list the core does not have). Covers
+  // every operation; moves and register/immediate arithmetic normally run
+  // through the specialised executors below instead.
   bool Run() {
     const unsigned n = Bytes(f.size);
     switch (f.op) {
