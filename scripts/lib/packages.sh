@@ -6,6 +6,7 @@ VANTOR_PACKAGES=(
   # The Windows build and its suite under Wine (scripts/test-windows); socat
   # joins two pseudo-terminals into a null-modem line.
   g++-mingw-w64-x86-64-posix wine wine64 socat
+  binutils-h8300-hms
 )
 
 ensure_packages() {
