@@ -1,6 +1,7 @@
 #include "board/sim_transport.h"
 
-#include <cstdio>
+#include "board/flash_image.h"
+
 #include <cstring>
 #include <memory>
 
@@ -82,14 +83,6 @@ H8s2215Chip& SimBoard() {
 
 void ResetSimBoard() {
   g_chip.reset();
-}
-
-bool SaveFlash(const H8s2215Chip& chip, const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const auto& contents = chip.Flash().Contents();
-  const bool ok = std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
-  return std::fclose(file) == 0 && ok;
 }
 
 }  // namespace vantor::board

@@ -29,7 +29,4 @@ H8s2215Chip& SimBoard();
 // Throws the board away; the next use makes a fresh one (blank flash).
 void ResetSimBoard();
 
-// Saves a flash image to `path`; false on an I/O failure.
-bool SaveFlash(const H8s2215Chip& chip, const std::string& path);
-
 }  // namespace vantor::board
