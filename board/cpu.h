@@ -119,13 +119,14 @@ class Cpu {
   friend struct Executor;
 
   unsigned Execute();
-  unsigned AcceptInterrupt();
+  int AcceptableInterrupt() const;
+  unsigned AcceptInterrupt(int vector);
   unsigned Exception(int vector, bool pushExr);
-  unsigned Illegal(std::uint32_t address, int words, std::uint16_t w0, std::uint16_t w1);
-  bool InterruptAcceptable() const;
+  unsigned Illegal(std::uint32_t address, int words, const std::uint8_t* bytes);
 
   MemoryBus& bus_;
   Scheduler& scheduler_;
+  const InstructionForm* const* firstWord_ = nullptr;
   std::uint32_t er_[8] = {};
   std::uint32_t pc_ = 0;
   std::uint8_t ccr_ = kCcrI;

@@ -129,6 +129,19 @@ class MemoryBus {
     return p.read != nullptr ? p.states16 : SlowFetchStates(address & kAddressMask);
   }
 
+  // The bytes of the instruction at `address` (at least 10 readable) for the
+  // decoder, without side effects or cost: straight from plain memory, or
+  // copied into `scratch` through Peek8.
+  const std::uint8_t* InstructionBytes(std::uint32_t address, std::uint8_t* scratch) const {
+    address &= kAddressMask;
+    const Page& p = pages_[address >> kPageBits];
+    if (p.read != nullptr && (address & kPageMask) <= kPageMask - 9) {
+      return p.read + (address & kPageMask);
+    }
+    for (unsigned i = 0; i < 10; ++i) scratch[i] = Peek8(address + i);
+    return scratch;
+  }
+
   // Side-effect-free reads and cost-free writes for loaders, dumps, the
   // disassembler and tests. Poke writes plain memory even when read-only
   // and ignores devices.
