@@ -5,8 +5,13 @@ add_executable(chip_tests
   wdt_test.cpp
   flash_test.cpp
   bootrom_test.cpp
+  chip_assembler.cpp
+  chip_boot_helper.cpp
+  chip_flash_program_test.cpp
+  chip_serial_program_test.cpp
 )
 vantor_defaults(chip_tests)
+target_compile_definitions(chip_tests PRIVATE VANTOR_FIRMWARE_DIR="${PROJECT_SOURCE_DIR}/firmware")
 target_link_libraries(chip_tests PRIVATE vantor_chip GTest::gtest_main)
 gtest_discover_tests(chip_tests)
 
