@@ -21,3 +21,17 @@ add_test(NAME chip_device_inc_is_current
           -DCOMMITTED=${PROJECT_SOURCE_DIR}/firmware/h8s2215.inc
           -DOUT=${CMAKE_CURRENT_BINARY_DIR}/h8s2215.inc
           -P ${CMAKE_CURRENT_SOURCE_DIR}/chip_compare_inc.cmake)
+
+# The host's own code against the chip: in process through port name "sim",
+# and through vantor-board's pseudo-terminal with the POSIX serial back end.
+# This binary carries a test device profile whose program is our echo program.
+add_executable(chip_host_tests
+  chip_assembler.cpp
+  chip_host_profile.cpp
+  chip_sim_transport_test.cpp
+)
+vantor_defaults(chip_host_tests)
+target_compile_definitions(chip_host_tests PRIVATE
+  VANTOR_FIRMWARE_DIR="${PROJECT_SOURCE_DIR}/firmware")
+target_link_libraries(chip_host_tests PRIVATE vantor_sim_transport GTest::gtest_main)
+gtest_discover_tests(chip_host_tests)
