@@ -30,6 +30,12 @@ add_executable(chip_host_tests
   chip_host_profile.cpp
   chip_sim_transport_test.cpp
 )
+if(UNIX)
+  target_sources(chip_host_tests PRIVATE chip_board_program_test.cpp)
+  add_dependencies(chip_host_tests vantor-board)
+  target_compile_definitions(chip_host_tests PRIVATE
+    VANTOR_BOARD_PROGRAM="$<TARGET_FILE:vantor-board>")
+endif()
 vantor_defaults(chip_host_tests)
 target_compile_definitions(chip_host_tests PRIVATE
   VANTOR_FIRMWARE_DIR="${PROJECT_SOURCE_DIR}/firmware")
