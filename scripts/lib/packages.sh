@@ -2,6 +2,9 @@
 # missing ones (apt-get update first; never asks a question).
 VANTOR_PACKAGES=(
   cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
+  # The H8/300 assembler, linker and objcopy: the board's suites assemble
+  # small test programs of their own.
+  binutils-h8300-hms
 )
 
 ensure_packages() {
