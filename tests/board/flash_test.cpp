@@ -167,6 +167,30 @@ TEST_F(FlashTest, InjectedSlowCellTakesOnItsNthPulseAndDeadCellNever) {
   EXPECT_EQ(flash_.Report(), "none");
 }
 
+TEST_F(FlashTest, ErasePulseClearsTheSelectedBlocksOnly) {
+  flash_.Contents()[0x0FFF] = 0x00;   // block 0
+  flash_.Contents()[0x1000] = 0x00;   // block 1
+  flash_.Contents()[0x10000] = 0x00;  // block 9
+  flash_.WriteRegister(d::kEbr1, 0x01, run_.now());
+  flash_.WriteRegister(d::kEbr2, 0x02, run_.now());
+  run_.Flmcr1(d::kFlmcr1Swe);
+  run_.Wait(1);
+  run_.Flmcr1(d::kFlmcr1Swe | d::kFlmcr1Esu);
+  run_.Wait(100);
+  run_.Flmcr1(d::kFlmcr1Swe | d::kFlmcr1Esu | d::kFlmcr1E);
+  run_.Wait(10000);
+  run_.Flmcr1(d::kFlmcr1Swe | d::kFlmcr1Esu);
+  EXPECT_EQ(flash_.Contents()[0x0FFF], 0xFF);
+  EXPECT_EQ(flash_.Contents()[0x1000], 0x00);
+  EXPECT_EQ(flash_.Contents()[0x10000], 0xFF);
+  EXPECT_EQ(flash_.Report(), "none");
+  // A pulse of 5 ms is too short.
+  run_.Flmcr1(d::kFlmcr1Swe | d::kFlmcr1Esu | d::kFlmcr1E);
+  run_.Wait(5000);
+  run_.Flmcr1(d::kFlmcr1Swe | d::kFlmcr1Esu);
+  EXPECT_TRUE(HasOnly(FlashRule::kPulseTooShort)) << flash_.Report();
+}
+
 TEST_F(FlashTest, BootEraseLeavesStuckCellsAndReportsNotBlank) {
   flash_.Contents()[0x10] = 0x00;
   EXPECT_TRUE(flash_.EraseAll());
