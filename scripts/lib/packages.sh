@@ -3,10 +3,12 @@
 VANTOR_PACKAGES=(
   cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  # The H8/300 assembler, linker and objcopy: the board's suites assemble
+  # small test programs of their own.
+  binutils-h8300-hms
   # The Windows build and its suite under Wine (scripts/test-windows); socat
   # joins two pseudo-terminals into a null-modem line.
   g++-mingw-w64-x86-64-posix wine wine64 socat
-  binutils-h8300-hms
 )
 
 ensure_packages() {
