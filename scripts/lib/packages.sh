@@ -2,6 +2,7 @@
 # missing ones (apt-get update first; never asks a question).
 VANTOR_PACKAGES=(
   cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
+  binutils-h8300-hms python3
 )
 
 ensure_packages() {
