@@ -13,6 +13,8 @@
 #include "image/load_image.h"
 #include "link/boot_mode.h"
 #include "link/clock_setup.h"
+#include "link/descrambler.h"
+#include "link/embedded_data.h"
 #include "link/serial_link.h"
 #include "link/target_commands.h"
 
@@ -94,7 +96,8 @@ class WriteControlTest : public ::testing::Test {
     return std::memcmp(Chip().Flash().Contents().data() + address, LoadImage + address, 128) == 0;
   }
 
-  static std::string Violations() { return Chip().Flash().Report(); }
+  // The flash controller's record of breaches of the procedure, cut short.
+  static std::string Violations() { return Chip().Flash().Report().substr(0, 400); }
 };
 
 class WriteControlAtClock : public WriteControlTest,
@@ -146,6 +149,153 @@ INSTANTIATE_TEST_SUITE_P(
       return std::to_string(param.param.clockHz) + "Hz_at_" +
              std::to_string(param.param.loadAddress);
     });
+
+// Where the program keeps a received block before programming it: the RAM
+// just after its 932 bytes.
+constexpr std::uint32_t kProgramSize = 932;
+
+std::uint8_t* ProgramRam(std::uint32_t offset) {
+  board::H8s2215Chip& chip = board::SimBoard();
+  return chip.Ram().data() + (chip.Options().loadAddress - d::kRamStart) + offset;
+}
+
+// The destinations of the clock parameter table the writer carries.
+std::vector<std::uint32_t> TableDestinations() {
+  std::vector<std::uint32_t> out;
+  ResetDescrambler();
+  for (unsigned entry = 0; entry < 64; ++entry) {
+    std::uint8_t e[8];
+    for (unsigned i = 0; i < 8; ++i) e[i] = DescrambleByte(kEmbeddedData[entry * 8 + i]);
+    if (e[0] == 0xFF && e[1] == 0xFF) break;
+    out.push_back(static_cast<std::uint32_t>(e[4]) << 24 | e[5] << 16 | e[6] << 8 | e[7]);
+  }
+  return out;
+}
+
+TEST_F(WriteControlTest, BlockRepliesForRefusedBlocks) {
+  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress);
+  ASSERT_EQ(CheckTargetId(), kOk);
+  // Write mode stays shut until the clock parameters have been written.
+  EXPECT_EQ(Exchange({0xC1, 0x03}, 1), std::vector<std::uint8_t>{0x94});
+  EXPECT_EQ(Exchange(BlockAt(0x100, 0x12), 1), std::vector<std::uint8_t>{0x92});
+  ASSERT_EQ(SetupClockParameters(), kOk);
+  EXPECT_EQ(Exchange({0xC1, 0x02}, 1), std::vector<std::uint8_t>{0x90});
+  EXPECT_EQ(Exchange(BlockAt(0x100, 0x12), 1), std::vector<std::uint8_t>{0x92});
+  ASSERT_EQ(EnterWriteMode(), kOk);
+
+  EXPECT_EQ(Exchange(BlockAt(0x140, 0x12), 1), std::vector<std::uint8_t>{0x92});  // not aligned
+  EXPECT_EQ(Exchange(BlockAt(0x40000, 0x12), 1), std::vector<std::uint8_t>{0x92});
+  EXPECT_EQ(Exchange(BlockAt(0xFFFFFF80, 0x12), 1), std::vector<std::uint8_t>{0x92});
+  EXPECT_EQ(Exchange(BlockAt(0x100, 0x12, 1), 1), std::vector<std::uint8_t>{0x93});
+  EXPECT_EQ(Chip().Flash().PulseCount(), 0u);
+
+  // The last unit of the flash takes; the unit after it does not exist.
+  EXPECT_EQ(Exchange(BlockAt(0x3FF80, 0x12), 1), std::vector<std::uint8_t>{0x06});
+  std::vector<std::uint8_t> next = {0xC7};
+  next.insert(next.end(), 128, 0x34);
+  next.push_back(0x00);
+  EXPECT_EQ(Exchange(next, 1), std::vector<std::uint8_t>{0x92});
+
+  EXPECT_EQ(Chip().Flash().Contents()[0x100], 0xFF);
+  EXPECT_EQ(Chip().Flash().Contents()[0x3FF80], 0x12);
+  EXPECT_EQ(Violations(), "none");
+}
+
+TEST_F(WriteControlTest, FirstContinuationBlockLandsAfterAddressZeroAndLineErrorsAreCaught) {
+  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress);
+  Configure();
+  FillImage(0x80, 7);
+  EXPECT_EQ(WriteNextBlock(0x80), kOk);
+  EXPECT_TRUE(FlashMatchesImage(0x80));
+  EXPECT_EQ(Chip().Flash().Contents()[0x00], 0xFF);
+
+  // A byte that arrives with a framing error: sent at half the bit rate, a
+  // 0x00 samples as 0x00 without its stop bit, so the sum still matches and
+  // only the error can refuse the block.
+  const unsigned errors = Chip().BootSci().FramingErrorCount();
+  std::vector<std::uint8_t> block = BlockAt(0x400, 0x00);
+  block.pop_back();
+  block.pop_back();
+  for (const std::uint8_t b : block) ASSERT_EQ(SendByte(b), kOk);
+  Chip().SetHostBitRate(4800);
+  ASSERT_EQ(SendByte(0x00), kOk);
+  Chip().SetHostBitRate(9600);
+  EXPECT_EQ(Exchange({0x00}, 1), std::vector<std::uint8_t>{0x93});
+  EXPECT_EQ(Chip().BootSci().FramingErrorCount(), errors + 1);
+  EXPECT_EQ(Chip().Flash().Contents()[0x400], 0xFF);
+
+  // The program goes on: the same block sent cleanly is written.
+  EXPECT_EQ(Exchange(BlockAt(0x400, 0x00), 1), std::vector<std::uint8_t>{0x06});
+  EXPECT_EQ(Chip().Flash().Contents()[0x47F], 0x00);
+  EXPECT_EQ(Violations(), "none");
+}
+
+TEST_F(WriteControlTest, CellsThatDoNotTakeFailTheBlock) {
+  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress);
+  Configure();
+
+  // A cell that never programs: every try is spent, then 0xB1 0xD5.
+  Chip().Flash().NeverPrograms(0x205);
+  FillImage(0x200, 8);
+  EXPECT_EQ(WriteBlockAt(0x200), kBlockWriteFailed);
+  EXPECT_EQ(Chip().Flash().PulseCount(), 1000u + 6);
+  EXPECT_FALSE(Chip().Flash().SweSet());
+
+  // A bit that must stay 1 but reads 0 fails at the first verify.
+  Chip().Flash().Contents()[0x305] = 0x0F;
+  FillImage(0x300, 9);
+  LoadImage[0x305] = 0xFF;
+  EXPECT_EQ(WriteBlockAt(0x300), kBlockWriteFailed);
+  EXPECT_EQ(Chip().Flash().PulseCount(), 1000u + 6 + 1);
+
+  // Neither failure breaks the procedure or the program.
+  EXPECT_EQ(Violations(), "none");
+  EXPECT_EQ(CheckTargetId(), kOk);
+  FillImage(0x380, 10);
+  EXPECT_EQ(WriteNextBlock(0x380), kOk);
+  EXPECT_TRUE(FlashMatchesImage(0x380));
+}
+
+TEST_F(WriteControlTest, WriteModeNeedsTheFlashWriteEnablePin) {
+  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress);
+  Chip().Flash().SetWriteEnablePin(false);
+  ASSERT_EQ(CheckTargetId(), kOk);
+  ASSERT_EQ(SetupClockParameters(), kOk);
+  EXPECT_EQ(Exchange({0xC1, 0x03}, 1), std::vector<std::uint8_t>{0x91});
+  EXPECT_EQ(Exchange(BlockAt(0x0, 0x55), 1), std::vector<std::uint8_t>{0x92});
+  EXPECT_EQ(Chip().Flash().Contents()[0x0], 0xFF);
+}
+
+TEST_F(WriteControlTest, ParameterWritesReachOnlyTheParameterBlock) {
+  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress);
+  const std::vector<std::uint8_t> before(ProgramRam(0), ProgramRam(kProgramSize + 3 * 128));
+  const std::vector<std::uint32_t> destinations = TableDestinations();
+  ASSERT_FALSE(destinations.empty());
+
+  // Outside the block: the program's code, its last byte, the RAM after it,
+  // and offsets whose upper bytes are not zero. None is answered or stored.
+  for (const std::uint32_t offset :
+       {0x0u, 0x1u, kProgramSize - 1, kProgramSize, 0xFFFFFFFFu, destinations.front() + 0x10000u,
+        destinations.front() + 0x01000000u}) {
+    EXPECT_TRUE(
+        Exchange(
+            {0xCA, static_cast<std::uint8_t>(offset >> 24), static_cast<std::uint8_t>(offset >> 16),
+             static_cast<std::uint8_t>(offset >> 8), static_cast<std::uint8_t>(offset), 0x5A},
+            1)
+            .empty());
+  }
+  EXPECT_EQ(std::vector<std::uint8_t>(ProgramRam(0), ProgramRam(kProgramSize + 3 * 128)), before);
+
+  // Every destination of the table is inside it.
+  for (const std::uint32_t offset : destinations) {
+    EXPECT_TRUE(Exchange({0xCA, 0, 0, static_cast<std::uint8_t>(offset >> 8),
+                          static_cast<std::uint8_t>(offset), 0xA7},
+                         1)
+                    .empty());
+    EXPECT_EQ(*ProgramRam(offset), 0xA7) << offset;
+  }
+  EXPECT_EQ(CheckTargetId(), kOk);
+}
 
 }  // namespace
 }  // namespace vantor
