@@ -2,7 +2,12 @@
 # missing ones (apt-get update first; never asks a question).
 VANTOR_PACKAGES=(
   cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
-  binutils-h8300-hms python3
+  # The H8/300 assembler, linker and objcopy: the board's suites assemble
+  # small test programs of their own.
+  binutils-h8300-hms
+  # python3 makes the write-control program's clock parameter table
+  # (firmware/build.sh).
+  python3
 )
 
 ensure_packages() {
