@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <vector>
@@ -146,8 +147,10 @@ INSTANTIATE_TEST_SUITE_P(
                       BoardCase{16000000, 0xFFB000}, BoardCase{19968000, 0xFFB000},
                       BoardCase{19968000, 0xFFD7F0}, BoardCase{2457600, 0xFFB000}),
     [](const ::testing::TestParamInfo<BoardCase>& param) {
-      return std::to_string(param.param.clockHz) + "Hz_at_" +
-             std::to_string(param.param.loadAddress);
+      char name[40];
+      std::snprintf(name, sizeof name, "%uHz_at_%06X", static_cast<unsigned>(param.param.clockHz),
+                    static_cast<unsigned>(param.param.loadAddress));
+      return std::string(name);
     });
 
 // Where the program keeps a received block before programming it: the RAM
@@ -284,6 +287,8 @@ TEST_F(WriteControlTest, ParameterWritesReachOnlyTheParameterBlock) {
             1)
             .empty());
   }
+  // Bytes that are no command are ignored too.
+  EXPECT_TRUE(Exchange({0x00, 0x55, 0xFF, 0xC2}, 1).empty());
   EXPECT_EQ(std::vector<std::uint8_t>(ProgramRam(0), ProgramRam(kProgramSize + 3 * 128)), before);
 
   // Every destination of the table is inside it.
