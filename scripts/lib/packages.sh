@@ -8,6 +8,9 @@ VANTOR_PACKAGES=(
   # python3 makes the write-control program's clock parameter table
   # (firmware/build.sh).
   python3
+  # The Windows build and its suite under Wine (scripts/test-windows); socat
+  # joins two pseudo-terminals into a null-modem line.
+  g++-mingw-w64-x86-64-posix wine wine64 socat
 )
 
 ensure_packages() {
