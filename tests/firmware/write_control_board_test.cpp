@@ -79,11 +79,11 @@ class WriteControlTest : public ::testing::Test {
   // A block command as the wire carries it, with a chosen checksum offset.
   static std::vector<std::uint8_t> BlockAt(std::uint32_t address, std::uint8_t fill,
                                            int sumError = 0) {
-    std::vector<std::uint8_t> bytes = {
-        0xC3, static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
-        static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
-    bytes.insert(bytes.end(), 128, fill);
-    bytes.push_back(static_cast<std::uint8_t>(fill * 128 + sumError));
+    std::vector<std::uint8_t> bytes(1 + 4 + 128 + 1, fill);
+    bytes[0] = 0xC3;
+    for (unsigned i = 0; i < 4; ++i)
+      bytes[1 + i] = static_cast<std::uint8_t>(address >> (24 - 8 * i));
+    bytes.back() = static_cast<std::uint8_t>(fill * 128 + sumError);
     return bytes;
   }
 
@@ -194,9 +194,9 @@ TEST_F(WriteControlTest, BlockRepliesForRefusedBlocks) {
 
   // The last unit of the flash takes; the unit after it does not exist.
   EXPECT_EQ(Exchange(BlockAt(0x3FF80, 0x12), 1), std::vector<std::uint8_t>{0x06});
-  std::vector<std::uint8_t> next = {0xC7};
-  next.insert(next.end(), 128, 0x34);
-  next.push_back(0x00);
+  std::vector<std::uint8_t> next(1 + 128 + 1, 0x34);
+  next.front() = 0xC7;
+  next.back() = 0x00;
   EXPECT_EQ(Exchange(next, 1), std::vector<std::uint8_t>{0x92});
 
   EXPECT_EQ(Chip().Flash().Contents()[0x100], 0xFF);
