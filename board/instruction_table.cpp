@@ -265,7 +265,8 @@ std::vector<InstructionForm> Rows() {
       {"xorc", "05 ii", Op::kXorc, B, Imm('i'), Ccr(), 1, 0},
       {"xorc", "0141 05 ii", Op::kXorc, B, Imm('i'), Exr(), 2, 0},
       {"nop", "0000", Op::kNop, X, None(), None(), 1, 0},
-      {"sleep", "0180", Op::kSleep, X, None(), None(), 1, 0},
+      // SLEEP: its fetch and one internal state before the core stops.
+      {"sleep", "0180", Op::kSleep, X, None(), None(), 1, 1},
   };
 
   // LDC/STC with memory, for CCR (01 40) and EXR (01 41): word accesses.

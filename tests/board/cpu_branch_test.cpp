@@ -85,6 +85,29 @@ TEST(CpuBranch, CallsAndReturnsInEveryForm) {
   EXPECT_EQ(b->trace[13].states, 3u);  // JMP @aa:24: 2 + 1
 }
 
+TEST(CpuBranch, JumpThroughTheVectorAreaAndCallByAbsoluteAddress) {
+  REQUIRE_H8_TOOLCHAIN();
+  const std::uint32_t jsr = TestBoard::kRam + 4;
+  auto b = RunProgram(kIndirectJump, 0x80, [&](TestBoard& t) {
+    for (int i = 0; i < 4; ++i)
+      t.bus.Poke8(0x24 + i, static_cast<std::uint8_t>(jsr >> (24 - 8 * i)));
+  });
+  ASSERT_EQ(b->cpu.stopReason(), StopReason::kSleep) << b->cpu.stopMessage();
+  EXPECT_NE(b->cpu.er(6) & 0xFF, 0xEEu);  // the MOV after the JMP was skipped
+  EXPECT_EQ(b->cpu.er(0) & 0xFF, 1u);
+  EXPECT_EQ(b->cpu.er(7), TestBoard::kRamEnd);
+  ASSERT_EQ(b->trace.size(), 5u);
+  EXPECT_EQ(b->trace[1].pc, jsr);
+  // JMP @@aa:8 in advanced mode: 2 fetches, the branch address as 2 words
+  // (from ROM, 1 state each) and 1 internal state; no stack access.
+  EXPECT_EQ(b->trace[0].states, 5u);
+  // JSR @aa:24: 2 fetches, 1 internal state, the return address as 2 stack
+  // words.
+  EXPECT_EQ(b->trace[1].states, 5u);
+  EXPECT_EQ(b->trace[3].states, 5u);  // RTS: 2 + 2 stack words + 1
+  EXPECT_EQ(b->trace[4].states, 2u);  // SLEEP: 1 fetch + 1 internal
+}
+
 TEST(CpuBranch, DecrementLoopCostsThreeStatesAnIteration) {
   REQUIRE_H8_TOOLCHAIN();
   auto b = RunProgram(kCountLoop);

@@ -49,6 +49,29 @@ TEST(CpuSystem, TrapaSavesCcrAndPcAndRteRestoresThem) {
   EXPECT_EQ(b->cpu.er(7), TestBoard::kRamEnd);
   EXPECT_EQ(b->trace[1].states, 8u);  // TRAPA: 2 fetches, 2 vector, 2 stack, 2 internal
   EXPECT_EQ(b->trace[5].states, 5u);  // RTE: 2 + 2 + 1
+  // SLEEP: its fetch and 1 internal state.
+  EXPECT_EQ(b->trace.back().pc, TestBoard::kRam + 6);
+  EXPECT_EQ(b->trace.back().states, 2u);
+}
+
+TEST(CpuSystem, TrapaAndRteInModeTwoStackExrAsAThirdWord) {
+  REQUIRE_H8_TOOLCHAIN();
+  const std::uint32_t handler = TestBoard::kRam + 4;
+  auto b = RunProgram(kTrapWithExr, 0x80, [&](TestBoard& t) {
+    PokeLong(t, 4 * 9, handler);
+    t.cpu.SetInterruptControlMode(2);
+    t.cpu.set_exr(0x83);  // T set, mask 3
+  });
+  ASSERT_EQ(b->cpu.stopReason(), StopReason::kSleep) << b->cpu.stopMessage();
+  EXPECT_EQ(b->cpu.er(0) & 0xFF, 0x7Bu);  // in the handler: T cleared, mask kept
+  EXPECT_EQ(b->cpu.exr(), 0xFB);          // RTE took EXR back
+  EXPECT_EQ(b->cpu.er(7), TestBoard::kRamEnd);
+  ASSERT_EQ(b->trace.size(), 4u);
+  // TRAPA: 2 fetches, 2 vector words, 3 stack words (CCR:PC and EXR), 2
+  // internal states.
+  EXPECT_EQ(b->trace[0].states, 9u);
+  EXPECT_EQ(b->trace[2].states, 6u);  // RTE: 2 fetches + 3 stack words + 1
+  EXPECT_EQ(b->trace[3].states, 2u);  // SLEEP
 }
 
 TEST(CpuSystem, InterruptWaitsForTheMaskThenEntersItsHandler) {
@@ -66,6 +89,9 @@ TEST(CpuSystem, InterruptWaitsForTheMaskThenEntersItsHandler) {
   EXPECT_EQ(b->cpu.er(0) & 0xFF, 0x80u);                        // I set by the acceptance
   EXPECT_EQ(b->bus.Peek32(b->cpu.er(7)), TestBoard::kRam + 6);  // CCR was 0
   EXPECT_EQ(b->cpu.instructions(), 5u);
+  // Entry: 2 fetches at the handler, the vector as 2 words, CCR:PC as 2
+  // stack words and 2 internal states.
+  EXPECT_EQ(b->trace[3].states, 8u);
 }
 
 // The following run hand-assembled code: they need no toolchain.
@@ -98,6 +124,7 @@ TEST(CpuSystem, ModeTwoAcceptsOnlyPrioritiesAboveTheExrMask) {
   EXPECT_EQ(t.cpu.pc(), at + 0x22);  // the handler's SLEEP
   ASSERT_GE(t.trace.size(), 2u);
   EXPECT_EQ(t.trace[1].pc, at + 4u);     // accepted after LDC lowered the mask to 4
+  EXPECT_EQ(t.trace[1].states, 9u);      // 8 as in mode 0, and EXR as a third stack word
   EXPECT_EQ(t.cpu.exr() & kExrMask, 5);  // the mask rises to the accepted priority
   // Mode 2 frame: EXR word below CCR:PC.
   EXPECT_EQ(t.bus.Peek8(t.cpu.er(7)), 0x7C);

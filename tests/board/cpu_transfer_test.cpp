@@ -150,5 +150,16 @@ TEST(CpuTransfer, EepmovCopiesR4lBytes) {
   EXPECT_EQ(b->LastStates(), 10u);
 }
 
+TEST(CpuTransfer, EepmovOfNothingStillCostsTwoFetchesAndTwoAccesses) {
+  REQUIRE_H8_TOOLCHAIN();
+  auto b = RunProgram(kEepmovNone);
+  ASSERT_EQ(b->cpu.stopReason(), StopReason::kSleep) << b->cpu.stopMessage();
+  const std::uint32_t src = b->cpu.er(5);
+  EXPECT_EQ(b->cpu.er(6), src + 1);  // neither pointer moved
+  EXPECT_EQ(b->bus.Peek8(src + 1), 0x5A);
+  // 2 fetches and 2n + 2 byte accesses with n = 0.
+  EXPECT_EQ(b->LastStates(), 4u);
+}
+
 }  // namespace
 }  // namespace vantor::board::test

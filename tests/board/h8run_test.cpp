@@ -45,8 +45,8 @@ TEST(H8run, RunsABinaryAndPrintsTheDocumentedState) {
             "ER0=H'00000000 ER1=H'00001234 ER2=H'00000000 ER3=H'00000000\n"
             "ER4=H'00000000 ER5=H'00000000 ER6=H'00000000 ER7=H'00FFFF00\n"
             "PC=H'00100A CCR=H'80 EXR=H'7F\n"
-            // MOV.W #imm 2, MOV.W to @aa:16 2 + 1, SLEEP 1.
-            "states=6 instructions=3\n"
+            // MOV.W #imm 2, MOV.W to @aa:16 2 + 1, SLEEP 1 + 1 internal.
+            "states=7 instructions=3\n"
             "H'002000: 12 34\n");
   std::remove(bin.c_str());
 }

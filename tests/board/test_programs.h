@@ -399,6 +399,38 @@ sub3:	inc	r2l
 	rts
 )";
 
+// JMP through the vector area (the branch address at H'24 is set to the
+// JSR by the test), then a call by absolute address.
+inline const char* const kIndirectJump = R"(
+	jmp	@@0x24:8
+	mov.b	#0xee,r6l
+	jsr	@sub:24
+	sleep
+sub:	inc	r0l
+	rts
+)";
+
+// TRAPA and RTE with EXR on the stack (interrupt control mode 2).
+inline const char* const kTrapWithExr = R"(
+	trapa	#1
+	sleep
+handler:
+	stc	exr,r0l
+	rte
+)";
+
+// EEPMOV.B with nothing to move.
+inline const char* const kEepmovNone = R"(
+	sub.b	r4l,r4l
+	mov.l	#src,er5
+	mov.l	#dst,er6
+	eepmov.b
+	sleep
+	.align	1
+src:	.byte	0x0c
+dst:	.byte	0x5a
+)";
+
 inline const char* const kCountLoop = R"(
 	mov.w	#1000,r1
 1:	dec.w	#1,r1
@@ -515,7 +547,10 @@ inline std::vector<std::string> AllPrograms() {
           kPeripheralTiming,
           kControlRegisters,
           kTrap,
-          kInterrupt};
+          kInterrupt,
+          kIndirectJump,
+          kTrapWithExr,
+          kEepmovNone};
 }
 
 }  // namespace vantor::board::test
