@@ -1,0 +1,89 @@
+// Byte-at-a-time input for the two file readers: a file taken in large
+// chunks, or bytes already in memory. No stdio call per byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace vantor {
+
+// Opens `path` (UTF-8) for reading in binary mode; nullptr when it cannot be
+// opened. On Windows the name goes through the wide-character open, so any
+// file name works.
+std::FILE* OpenForReading(const char* path);
+
+// Closes the file it holds when it goes out of scope, so a reader closes its
+// file on every way out.
+class FileCloser {
+ public:
+  explicit FileCloser(std::FILE* file) : file_(file) {}
+  ~FileCloser() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  FileCloser(const FileCloser&) = delete;
+  FileCloser& operator=(const FileCloser&) = delete;
+
+ private:
+  std::FILE* file_;
+};
+
+inline constexpr int kEndOfInput = -1;
+
+// Raw bytes, every value standing for itself.
+class ByteSource {
+ public:
+  // Bytes in memory; the source never reads past data + length.
+  ByteSource(const std::uint8_t* data, std::size_t length)
+      : file_(nullptr), pos_(data), end_(data + length) {}
+  // An open file, read through `chunk` (the caller's storage) in large pieces.
+  ByteSource(std::FILE* file, std::uint8_t* chunk, std::size_t chunk_size)
+      : file_(file), chunk_(chunk), chunk_size_(chunk_size), pos_(chunk), end_(chunk) {}
+
+  // The next byte (0-255), or kEndOfInput.
+  int Next() {
+    if (pos_ == end_ && !Refill()) return kEndOfInput;
+    return *pos_++;
+  }
+  // The byte Next() would return, without taking it.
+  int Peek() {
+    if (pos_ == end_ && !Refill()) return kEndOfInput;
+    return *pos_;
+  }
+
+ private:
+  bool Refill();
+
+  std::FILE* file_;
+  std::uint8_t* chunk_ = nullptr;
+  std::size_t chunk_size_ = 0;
+  const std::uint8_t* pos_;
+  const std::uint8_t* end_;
+};
+
+// Text-mode view of a ByteSource, the same on every platform: CR LF reads
+// as a single LF (a lone CR stays), and a 0x1A byte ends the input for good.
+class TextSource {
+ public:
+  explicit TextSource(ByteSource& raw) : raw_(raw) {}
+
+  int Next() {
+    if (ended_) return kEndOfInput;
+    int c = raw_.Next();
+    if (c == kEndOfInput || c == 0x1A) {
+      ended_ = true;
+      return kEndOfInput;
+    }
+    if (c == '\r' && raw_.Peek() == '\n') c = raw_.Next();
+    return c;
+  }
+
+ private:
+  ByteSource& raw_;
+  bool ended_ = false;
+};
+
+// The chunk size the readers use for files.
+inline constexpr std::size_t kReadChunkSize = 64 * 1024;
+
+}  // namespace vantor
