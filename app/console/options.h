@@ -8,18 +8,24 @@ namespace vantor {
 struct ConsoleOptions {
   bool help = false;
   bool version = false;
-  bool dry_run = false;  // load and print the block plan; nothing is sent
-  std::string file;      // first positional argument
-  std::string port;      // second positional argument
+  bool dry_run = false;     // load and print the block plan; nothing is sent
+  bool list_ports = false;  // print the serial ports of this machine
+  bool yes = false;         // answer both prompts at once
+  bool quiet = false;       // print only errors
+  bool verbose = false;     // trace every byte on the line in hex
+  std::string file;         // first positional argument
+  std::string port;         // second positional argument
 };
 
 // Reads argv[1..argc). Options may stand anywhere; "--" ends them. Returns
-// false with a one-line reason in `error` for an unknown option or a third
-// positional argument.
+// false with a one-line reason in `error` for an unknown option, a third
+// positional argument, or --quiet together with --verbose.
 bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& options,
                          std::string& error);
 
-// The usage text, ending in a line feed.
+// The short usage (for mistakes) and the whole help text, each ending in a
+// line feed.
 const char* ConsoleUsage();
+const char* ConsoleHelp();
 
 }  // namespace vantor

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <algorithm>
 
 namespace vantor::testing {
 namespace {
@@ -42,91 +44,28 @@ bool WaitUntil(Predicate done, unsigned timeoutMs) {
 
 }  // namespace
 
-ScriptedTarget::ScriptedTarget() : image_(kFlashSize, 0xFF) {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-    std::fprintf(stderr, "scripted target: no pseudo-terminal: %s\n", std::strerror(errno));
-    std::abort();
-  }
-  const char* name = ptsname(master_);
-  if (name == nullptr) std::abort();
-  slavePath_ = name;
-}
+ScriptedChip::ScriptedChip(Output output) : output_(std::move(output)), image_(kFlashSize, 0xFF) {}
 
-ScriptedTarget::~ScriptedTarget() {
-  Stop();
-  if (master_ >= 0) close(master_);
-}
-
-void ScriptedTarget::Start() { thread_ = std::thread([this] { Run(); }); }
-
-void ScriptedTarget::Stop() {
-  stop_ = true;
-  if (thread_.joinable()) thread_.join();
-}
-
-void ScriptedTarget::Run() {
-  // The master reports a hang-up while no process has the slave open; the
-  // first readable moment after one is a new session (board powered on).
-  while (!stop_) {
-    pollfd pfd{master_, POLLIN, 0};
-    const int ready = poll(&pfd, 1, 5);
-    if (ready < 0 && errno != EINTR) return;
-    const bool hungUp = ready > 0 && (pfd.revents & POLLHUP) != 0 && (pfd.revents & POLLIN) == 0;
-    if (hungUp) {
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        connected_ = false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      continue;
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!connected_) {
-        connected_ = true;
-        ++sessions_;
-        StartSession();
-      }
-    }
-    if (ready == 0) continue;
-
-    std::uint8_t buffer[512];
-    const ssize_t got = read(master_, buffer, sizeof buffer);
-    if (got <= 0) continue;  // EIO: the slave closed between poll and read
-    for (ssize_t i = 0; i < got; ++i) OnByte(buffer[i]);
-  }
-}
-
-// Called with the mutex held.
-void ScriptedTarget::StartSession() {
+void ScriptedChip::PowerOn() {
   state_ = State::kBitRate;
   programLength_ = 0;
-  programReceived_ = 0;
   silent_ = false;
   command_.clear();
   previousBlock_ = 0;
+  std::lock_guard<std::mutex> lock(mutex_);
+  programReceived_ = 0;
   writeMode_ = false;
 }
 
-void ScriptedTarget::SendBytes(const std::uint8_t* bytes, std::size_t count) {
-  if (silent_) return;
-  while (count > 0) {
-    const ssize_t put = write(master_, bytes, count);
-    if (put < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      return;  // the host went away
-    }
-    bytes += put;
-    count -= static_cast<std::size_t>(put);
-  }
+void ScriptedChip::SendBytes(const std::uint8_t* bytes, std::size_t count) {
+  if (!silent_ && count > 0) output_(bytes, count);
 }
 
-void ScriptedTarget::Send(std::initializer_list<std::uint8_t> bytes) {
+void ScriptedChip::Send(std::initializer_list<std::uint8_t> bytes) {
   SendBytes(bytes.begin(), bytes.size());
 }
 
-void ScriptedTarget::OnByte(std::uint8_t byte) {
+void ScriptedChip::OnByte(std::uint8_t byte) {
   switch (state_) {
     case State::kBitRate:
       // The boot ROM measures the 0x00 bytes; any other byte is noise.
@@ -152,11 +91,15 @@ void ScriptedTarget::OnByte(std::uint8_t byte) {
       state_ = programLength_ == 0 ? State::kCommand : State::kProgram;
       return;
     case State::kProgram: {
-      const std::size_t index = programReceived_++;
+      std::size_t index = 0;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        index = programReceived_++;
+      }
       if (fault_ == Fault::kProgramSilent && index == faultIndex_) silent_ = true;
       const bool wrong = fault_ == Fault::kProgramWrongEcho && index == faultIndex_;
       Send({wrong ? static_cast<std::uint8_t>(~byte) : byte});
-      if (programReceived_ < programLength_) return;
+      if (index + 1 < programLength_) return;
       // The whole program is in: erase the flash, report it, run the program.
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -173,7 +116,7 @@ void ScriptedTarget::OnByte(std::uint8_t byte) {
   }
 }
 
-void ScriptedTarget::OnCommandByte(std::uint8_t byte) {
+void ScriptedChip::OnCommandByte(std::uint8_t byte) {
   command_.push_back(byte);
   const std::size_t length = CommandLength(command_[0]);
   if (length == 0) {  // unknown command byte: the program ignores it
@@ -222,7 +165,7 @@ void ScriptedTarget::OnCommandByte(std::uint8_t byte) {
   command_.clear();
 }
 
-void ScriptedTarget::FinishBlock() {
+void ScriptedChip::FinishBlock() {
   const bool withAddress = command_[0] == 0xC3;
   const std::size_t dataAt = withAddress ? 5 : 1;
   std::uint32_t address = previousBlock_ + kBlockSize;
@@ -267,24 +210,107 @@ void ScriptedTarget::FinishBlock() {
   Send({0x06});
 }
 
-std::vector<std::uint8_t> ScriptedTarget::Image() const {
+std::vector<std::uint8_t> ScriptedChip::Image() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return image_;
 }
 
-std::vector<ScriptedTarget::Block> ScriptedTarget::Blocks() const {
+std::vector<ScriptedChip::Block> ScriptedChip::Blocks() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return blocks_;
 }
 
-std::size_t ScriptedTarget::ParameterWrites() const {
+std::size_t ScriptedChip::BlocksReceived() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return blocks_.size();
+}
+
+std::size_t ScriptedChip::ProgramBytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return programReceived_;
+}
+
+std::size_t ScriptedChip::ParameterWrites() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return parameterWrites_;
 }
 
-std::size_t ScriptedTarget::BlocksReceived() const {
+bool ScriptedChip::WriteModeEntered() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return blocks_.size();
+  return writeMode_;
+}
+
+// --- the pseudo-terminal ------------------------------------------------------
+
+ScriptedTarget::ScriptedTarget()
+    : chip_([this](const std::uint8_t* bytes, std::size_t count) { Write(bytes, count); }) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+    std::fprintf(stderr, "scripted target: no pseudo-terminal: %s\n", std::strerror(errno));
+    std::abort();
+  }
+  const char* name = ptsname(master_);
+  if (name == nullptr) std::abort();
+  slavePath_ = name;
+}
+
+ScriptedTarget::~ScriptedTarget() {
+  Stop();
+  if (master_ >= 0) close(master_);
+}
+
+void ScriptedTarget::Start() { thread_ = std::thread([this] { Run(); }); }
+
+void ScriptedTarget::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+}
+
+void ScriptedTarget::Write(const std::uint8_t* bytes, std::size_t count) {
+  while (count > 0) {
+    const ssize_t put = write(master_, bytes, count);
+    if (put < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return;  // the host went away
+    }
+    bytes += put;
+    count -= static_cast<std::size_t>(put);
+  }
+}
+
+void ScriptedTarget::Run() {
+  // The master reports a hang-up while no process has the slave open; the
+  // first moment without one after a hang-up is a new session (power on).
+  while (!stop_) {
+    pollfd pfd{master_, POLLIN, 0};
+    const int ready = poll(&pfd, 1, 5);
+    if (ready < 0 && errno != EINTR) return;
+    const bool hungUp = ready > 0 && (pfd.revents & POLLHUP) != 0 && (pfd.revents & POLLIN) == 0;
+    if (hungUp) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        connected_ = false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    bool newSession = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!connected_) {
+        connected_ = true;
+        ++sessions_;
+        newSession = true;
+      }
+    }
+    if (newSession) chip_.PowerOn();
+    if (ready <= 0) continue;
+
+    std::uint8_t buffer[512];
+    const ssize_t got = read(master_, buffer, sizeof buffer);
+    if (got <= 0) continue;  // EIO: the slave closed between poll and read
+    for (ssize_t i = 0; i < got; ++i) chip_.OnByte(buffer[i]);
+  }
 }
 
 std::size_t ScriptedTarget::Sessions() const {
@@ -297,13 +323,8 @@ bool ScriptedTarget::HostConnected() const {
   return connected_;
 }
 
-bool ScriptedTarget::WriteModeEntered() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return writeMode_;
-}
-
 bool ScriptedTarget::WaitForBlocks(std::size_t count, unsigned timeoutMs) const {
-  return WaitUntil([&] { return BlocksReceived() >= count; }, timeoutMs);
+  return WaitUntil([&] { return chip_.BlocksReceived() >= count; }, timeoutMs);
 }
 
 bool ScriptedTarget::WaitForHangUp(unsigned timeoutMs) const {

@@ -18,6 +18,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,7 +27,11 @@
 
 namespace vantor::testing {
 
-class ScriptedTarget {
+// The chip's side of the protocol, independent of the line: every byte the
+// host sends goes to OnByte, every answer leaves through the output callback.
+// Used over a pseudo-terminal by ScriptedTarget and over the in-memory fake
+// line by the driver tests.
+class ScriptedChip {
  public:
   enum class Fault {
     kNone,
@@ -55,8 +61,64 @@ class ScriptedTarget {
     std::uint32_t address;  // where it was placed
   };
 
-  // Opens the master side of a new pseudo-terminal. Aborts the test binary
-  // with a message when the system has none.
+  using Output = std::function<void(const std::uint8_t* bytes, std::size_t count)>;
+
+  explicit ScriptedChip(Output output);
+
+  void SetFault(Fault fault, std::size_t faultIndex = 0) {
+    fault_ = fault;
+    faultIndex_ = faultIndex;
+  }
+
+  // Power on: back to boot mode, waiting for the bit-rate bytes. The image
+  // and the record of blocks are kept.
+  void PowerOn();
+
+  // Takes one byte from the host.
+  void OnByte(std::uint8_t byte);
+
+  // --- what the chip saw (safe to call from another thread) -------------
+  std::vector<std::uint8_t> Image() const;   // 0x40000 bytes, 0xFF where nothing came
+  std::vector<Block> Blocks() const;
+  std::size_t BlocksReceived() const;
+  std::size_t ProgramBytes() const;          // program bytes echoed in this session
+  std::size_t ParameterWrites() const;       // 0xCA commands taken
+  bool WriteModeEntered() const;
+
+ private:
+  enum class State { kBitRate, kHandshake, kLengthHigh, kLengthLow, kProgram, kCommand };
+
+  void OnCommandByte(std::uint8_t byte);
+  void FinishBlock();
+  void Send(std::initializer_list<std::uint8_t> bytes);
+  void SendBytes(const std::uint8_t* bytes, std::size_t count);
+
+  Output output_;
+  Fault fault_ = Fault::kNone;
+  std::size_t faultIndex_ = 0;
+
+  // Protocol state: touched by the thread that feeds the bytes only.
+  State state_ = State::kBitRate;
+  std::uint16_t programLength_ = 0;
+  bool silent_ = false;  // a silence fault has struck: nothing more is sent
+  std::vector<std::uint8_t> command_;  // the command being assembled
+  std::uint32_t previousBlock_ = 0;
+
+  mutable std::mutex mutex_;  // guards what the test reads
+  std::size_t programReceived_ = 0;
+  std::vector<std::uint8_t> image_;
+  std::vector<Block> blocks_;
+  std::size_t parameterWrites_ = 0;
+  bool writeMode_ = false;
+};
+
+// A ScriptedChip on the master side of a new pseudo-terminal, served by its
+// own thread. Each time the host opens the slave after it was closed the chip
+// is powered on again.
+class ScriptedTarget {
+ public:
+  // Opens the master; aborts the test binary when the system has no
+  // pseudo-terminals.
   ScriptedTarget();
   ~ScriptedTarget();
   ScriptedTarget(const ScriptedTarget&) = delete;
@@ -65,62 +127,31 @@ class ScriptedTarget {
   // The device the host opens, e.g. "/dev/pts/7".
   const std::string& SlavePath() const { return slavePath_; }
 
-  // Sets the fault before Start.
-  void SetFault(Fault fault, std::size_t faultIndex = 0) {
-    fault_ = fault;
-    faultIndex_ = faultIndex;
-  }
+  ScriptedChip& Chip() { return chip_; }
+  const ScriptedChip& Chip() const { return chip_; }
 
   void Start();
   void Stop();
 
-  // --- what the target saw (safe to call while it runs) -----------------
-  std::vector<std::uint8_t> Image() const;   // 0x40000 bytes, 0xFF where nothing came
-  std::vector<Block> Blocks() const;
-  std::size_t ParameterWrites() const;       // 0xCA commands taken
-  std::size_t BlocksReceived() const;
-  std::size_t Sessions() const;              // times the host opened the slave
-  bool HostConnected() const;                // the slave is open right now
-  bool WriteModeEntered() const;
+  std::size_t Sessions() const;  // times the host opened the slave
+  bool HostConnected() const;    // the slave is open right now
 
-  // Waits up to `timeoutMs` real milliseconds for a condition the target
-  // reaches (used to synchronise with the process under test).
+  // Waits up to `timeoutMs` real milliseconds.
   bool WaitForBlocks(std::size_t count, unsigned timeoutMs) const;
   bool WaitForHangUp(unsigned timeoutMs) const;
 
  private:
-  enum class State { kBitRate, kHandshake, kLengthHigh, kLengthLow, kProgram, kCommand };
-
   void Run();
-  void StartSession();
-  void OnByte(std::uint8_t byte);
-  void OnCommandByte(std::uint8_t byte);
-  void FinishBlock();
-  void Send(std::initializer_list<std::uint8_t> bytes);
-  void SendBytes(const std::uint8_t* bytes, std::size_t count);
+  void Write(const std::uint8_t* bytes, std::size_t count);
 
   int master_ = -1;
   std::string slavePath_;
+  ScriptedChip chip_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
-  Fault fault_ = Fault::kNone;
-  std::size_t faultIndex_ = 0;
-
-  // Protocol state: touched by the target thread only.
-  State state_ = State::kBitRate;
-  std::uint16_t programLength_ = 0;
-  std::size_t programReceived_ = 0;
-  bool silent_ = false;  // a silence fault has struck: nothing more is sent
-  std::vector<std::uint8_t> command_;  // the command being assembled
-  std::uint32_t previousBlock_ = 0;
-
-  mutable std::mutex mutex_;  // guards what the test reads
-  std::vector<std::uint8_t> image_;
-  std::vector<Block> blocks_;
-  std::size_t parameterWrites_ = 0;
+  mutable std::mutex mutex_;
   std::size_t sessions_ = 0;
   bool connected_ = false;
-  bool writeMode_ = false;
 };
 
 }  // namespace vantor::testing
