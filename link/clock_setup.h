@@ -3,10 +3,22 @@
 // written with 0xCA.
 #pragma once
 
+#include <cstdint>
+
 #include "common/error_code.h"
 
 namespace vantor {
 
+// Walks the clock parameter table of the device profile's embedded data.
+// 0, 212/213 (a send failed), 302 (a reply byte of the inquiry did not come),
+// 303 (the inquiry did not end with 0x80).
 ErrorCode SetupClockParameters();
+
+// The same walk over another scrambled table of 512 bytes (the embedded
+// data's layout). SetupClockParameters passes the profile's table.
+ErrorCode SetupClockParametersFrom(const std::uint8_t* scrambledTable);
+
+inline constexpr unsigned kClockReplyReadLimit = 1000;
+inline constexpr unsigned kClockTableEntries = 64;
 
 }  // namespace vantor

@@ -1,0 +1,117 @@
+#include "link/target_commands.h"
+
+#include <algorithm>
+
+#include "image/load_image.h"
+#include "link/device_profile.h"
+#include "link/serial_link.h"
+
+namespace vantor {
+namespace {
+
+constexpr std::uint8_t kIdCommand = 0xC0;
+constexpr std::uint8_t kWriteModeCommand = 0xC1;
+constexpr std::uint8_t kWriteModeOperand = 0x03;
+constexpr std::uint8_t kBlockAtCommand = 0xC3;
+constexpr std::uint8_t kNextBlockCommand = 0xC7;
+constexpr std::uint8_t kCompletion = 0x80;
+constexpr std::uint8_t kReplyBadParameter = 0x92;
+constexpr std::uint8_t kReplyReceiveError = 0x93;
+constexpr std::uint8_t kReplyWriteStatus = 0xB1;
+constexpr std::uint8_t kWriteStatusFailed = 0xD5;
+
+// The reply wait: up to 1000 reads, with a 1 ms pause after each that brought
+// nothing (a failed read counts as nothing).
+bool WaitReply(std::uint8_t& out) {
+  for (unsigned tries = 0; tries < kReplyWaitTries; ++tries) {
+    if (ReceiveByte(out) == kOk) return true;
+    SleepMilliseconds(1);
+  }
+  return false;
+}
+
+// The completion byte of 0xC0 and 0xC1.
+ErrorCode AwaitCompletion() {
+  std::uint8_t reply = 0;
+  if (!WaitReply(reply)) return kNoCompletion;
+  return reply == kCompletion ? kOk : kCommandFailed;
+}
+
+// The end of the load image that block commands may read: the flash size,
+// and never past the image itself.
+std::uint64_t ImageLimit() {
+  return std::min<std::uint64_t>(kDeviceProfile.flashSize, kLoadImageSize);
+}
+
+// The image byte at `address`; bytes beyond the flash read as erased.
+std::uint8_t ImageByte(std::uint64_t address) {
+  return address < ImageLimit() ? LoadImage[address] : 0xFF;
+}
+
+// The block's data, then the sum of the data bytes as they went out, then
+// the reply.
+ErrorCode SendBlockBody(std::uint32_t address) {
+  std::uint8_t sum = 0;
+  for (std::uint32_t i = 0; i < kDeviceProfile.writeUnit; ++i) {
+    const std::uint8_t byte = ImageByte(std::uint64_t{address} + i);
+    if (const ErrorCode code = SendByte(byte); code != kOk) return code;
+    sum = static_cast<std::uint8_t>(sum + byte);
+  }
+  if (const ErrorCode code = SendByte(sum); code != kOk) return code;
+
+  std::uint8_t reply = 0;
+  if (!WaitReply(reply)) return kBlockNoReply;
+  switch (reply) {
+    case kReplyBadParameter:
+      return kBlockBadParameter;
+    case kReplyReceiveError:
+      return kBlockReceiveError;
+    case kReplyWriteStatus:
+      if (!WaitReply(reply)) return kBlockNoReply;
+      return reply == kWriteStatusFailed ? kBlockWriteFailed : kOk;
+    default:
+      return kOk;
+  }
+}
+
+}  // namespace
+
+ErrorCode CheckTargetId() {
+  if (const ErrorCode code = SendByte(kIdCommand); code != kOk) return code;
+  for (const std::uint8_t expected : kTargetId) {
+    std::uint8_t reply = 0;
+    if (!WaitReply(reply)) return kIdNotReceived;
+    if (reply != expected) return kIdMismatch;
+  }
+  return AwaitCompletion();
+}
+
+ErrorCode EnterWriteMode() {
+  if (const ErrorCode code = SendByte(kWriteModeCommand); code != kOk) return code;
+  if (const ErrorCode code = SendByte(kWriteModeOperand); code != kOk) return code;
+  return AwaitCompletion();
+}
+
+ErrorCode WriteBlockAt(std::uint32_t address) {
+  if (const ErrorCode code = SendByte(kBlockAtCommand); code != kOk) return code;
+  for (const unsigned shift : {24u, 16u, 8u, 0u}) {
+    if (const ErrorCode code = SendByte((address >> shift) & 0xFFu); code != kOk) return code;
+  }
+  return SendBlockBody(address);
+}
+
+ErrorCode WriteNextBlock(std::uint32_t address) {
+  if (const ErrorCode code = SendByte(kNextBlockCommand); code != kOk) return code;
+  return SendBlockBody(address);
+}
+
+bool IsBlankBlock(std::uint32_t address) {
+  const std::uint64_t end =
+      std::min<std::uint64_t>(std::uint64_t{address} + kDeviceProfile.writeUnit, ImageLimit());
+  for (std::uint64_t a = address; a < end; ++a) {
+    if (LoadImage[a] != 0xFF) return false;
+  }
+  return true;
+}
+
+}  // namespace vantor
