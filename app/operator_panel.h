@@ -30,9 +30,9 @@ int StoreFieldText(const char* text, std::size_t length, char* buffer, std::size
 
 // Where the block loop stands, for panels that draw progress.
 struct BlockProgress {
-  std::uint32_t address = 0;    // the block about to be sent
-  unsigned blocksDone = 0;      // blocks already written in this run
-  unsigned blocksTotal = 0;     // non-blank blocks of the image
+  std::uint32_t address = 0;  // the block about to be sent
+  unsigned blocksDone = 0;    // blocks already written in this run
+  unsigned blocksTotal = 0;   // non-blank blocks of the image
 };
 
 class OperatorPanel {

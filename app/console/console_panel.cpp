@@ -21,7 +21,9 @@ int ConsolePanel::ReadFileField() {
   return StoreFieldText(fileField_.data(), fileField_.size(), g_filePath, sizeof g_filePath);
 }
 
-void ConsolePanel::ClearFileField() { fileField_.clear(); }
+void ConsolePanel::ClearFileField() {
+  fileField_.clear();
+}
 
 int ConsolePanel::ReadPortField() {
   return StoreFieldText(portField_.data(), portField_.size(), g_portName, sizeof g_portName);
@@ -82,7 +84,8 @@ void ConsolePanel::ShowErrorBox(const char* message) {
   } else {
     std::fprintf(streams_.err, "%s\n", message);
     if (SimWasRefused()) {
-      std::fprintf(streams_.err, "vantor: the virtual board \"sim\" is not built into this program\n");
+      std::fprintf(streams_.err,
+                   "vantor: the virtual board \"sim\" is not built into this program\n");
     }
   }
   std::fflush(streams_.err);

@@ -52,9 +52,9 @@ class ConsolePanel : public OperatorPanel {
   ConsolePanelSettings settings_;
   std::string fileField_;
   std::string portField_;
-  bool failed_ = false;             // an error has been shown: the status is the failure text
+  bool failed_ = false;  // an error has been shown: the status is the failure text
   bool reportedInterrupt_ = false;
-  bool progressShown_ = false;      // the progress line is on the screen
+  bool progressShown_ = false;  // the progress line is on the screen
   unsigned blocksTotal_ = 0;
   std::chrono::steady_clock::time_point blocksStart_;
 };

@@ -48,9 +48,13 @@ void InstallConsoleTransport(std::FILE* trace) {
   SetTransportSelector(SelectConsoleTransport);
 }
 
-void FlushLineTrace() { g_console.Flush(); }
+void FlushLineTrace() {
+  g_console.Flush();
+}
 
-bool SimWasRefused() { return g_simRefused; }
+bool SimWasRefused() {
+  return g_simRefused;
+}
 
 void ConsoleTransport::Attach(SerialTransport* inner, std::FILE* trace) {
   inner_ = inner;

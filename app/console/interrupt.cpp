@@ -25,7 +25,9 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
   return FALSE;
 }
 #else
-extern "C" void OnSignal(int) { g_interrupted.store(true); }
+extern "C" void OnSignal(int) {
+  g_interrupted.store(true);
+}
 #endif
 
 }  // namespace
@@ -43,10 +45,16 @@ void InstallInterruptHandlers() {
 #endif
 }
 
-bool InterruptRequested() { return g_interrupted.load(); }
+bool InterruptRequested() {
+  return g_interrupted.load();
+}
 
-void RequestInterrupt() { g_interrupted.store(true); }
+void RequestInterrupt() {
+  g_interrupted.store(true);
+}
 
-void ClearInterrupt() { g_interrupted.store(false); }
+void ClearInterrupt() {
+  g_interrupted.store(false);
+}
 
 }  // namespace vantor

@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
   for (int i = 0; wide != nullptr && i < count; ++i) {
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
     std::string text(bytes > 0 ? static_cast<std::size_t>(bytes - 1) : 0, '\0');
-    if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), bytes, nullptr, nullptr);
+    if (bytes > 1)
+      WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), bytes, nullptr, nullptr);
     texts.push_back(std::move(text));
   }
   if (wide != nullptr) LocalFree(wide);

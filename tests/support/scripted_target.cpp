@@ -4,13 +4,13 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
-#include <algorithm>
 
 namespace vantor::testing {
 namespace {
@@ -22,13 +22,20 @@ constexpr std::uint8_t kId[7] = {0x5E, 0x17, 0xA9, 0x3B, 0xD4, 0x62, 0x8F};
 // Bytes of each command, the command byte included; 0 for an unknown one.
 std::size_t CommandLength(std::uint8_t command) {
   switch (command) {
-    case 0xC0: return 1;
-    case 0xC5: return 1;
-    case 0xC1: return 2;
-    case 0xCA: return 6;
-    case 0xC3: return 1 + 4 + kBlockSize + 1;
-    case 0xC7: return 1 + kBlockSize + 1;
-    default: return 0;
+    case 0xC0:
+      return 1;
+    case 0xC5:
+      return 1;
+    case 0xC1:
+      return 2;
+    case 0xCA:
+      return 6;
+    case 0xC3:
+      return 1 + 4 + kBlockSize + 1;
+    case 0xC7:
+      return 1 + kBlockSize + 1;
+    default:
+      return 0;
   }
 }
 
@@ -124,6 +131,10 @@ void ScriptedChip::OnCommandByte(std::uint8_t byte) {
     return;
   }
   if (command_.size() < length) return;
+  if (command_[0] != 0xCA) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    commands_.push_back(command_[0]);
+  }
 
   switch (command_[0]) {
     case 0xC0:
@@ -175,7 +186,8 @@ void ScriptedChip::FinishBlock() {
               static_cast<std::uint32_t>(command_[3]) << 8 | command_[4];
   }
   std::uint8_t sum = 0;
-  for (std::size_t i = 0; i < kBlockSize; ++i) sum = static_cast<std::uint8_t>(sum + command_[dataAt + i]);
+  for (std::size_t i = 0; i < kBlockSize; ++i)
+    sum = static_cast<std::uint8_t>(sum + command_[dataAt + i]);
   const bool sumGood = sum == command_[dataAt + kBlockSize];
 
   std::size_t index = 0;
@@ -235,6 +247,11 @@ std::size_t ScriptedChip::ParameterWrites() const {
   return parameterWrites_;
 }
 
+std::vector<std::uint8_t> ScriptedChip::Commands() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return commands_;
+}
+
 bool ScriptedChip::WriteModeEntered() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return writeMode_;
@@ -259,7 +276,9 @@ ScriptedTarget::~ScriptedTarget() {
   if (master_ >= 0) close(master_);
 }
 
-void ScriptedTarget::Start() { thread_ = std::thread([this] { Run(); }); }
+void ScriptedTarget::Start() {
+  thread_ = std::thread([this] { Run(); });
+}
 
 void ScriptedTarget::Stop() {
   stop_ = true;

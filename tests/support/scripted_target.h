@@ -35,24 +35,24 @@ class ScriptedChip {
  public:
   enum class Fault {
     kNone,
-    kBitRateSilent,        // never answers the 0x00 bytes
-    kBitRateWrongAnswer,   // answers the first 0x00 with 0x11
-    kHandshakeSilent,      // no 0xAA after 0x55
-    kHandshakeWrong,       // 0xA5 after 0x55
-    kLengthWrongEcho,      // echoes the length's high byte wrongly
-    kProgramWrongEcho,     // echoes program byte number `faultIndex` wrongly
-    kProgramSilent,        // stops echoing at program byte number `faultIndex`
-    kEraseSilent,          // never reports the erase
-    kEraseWrong,           // reports the erase with 0xFF (failed)
-    kIdWrong,              // the first identification byte is wrong
-    kIdSilent,             // sends three identification bytes, then nothing
-    kIdCompletionWrong,    // 0x81 after the identification bytes
-    kClockCompletionWrong, // 0x00 as the fifth byte of the clock reply
-    kWriteModeRefused,     // 0x81 in answer to 0xC1 0x03
-    kBlockChecksum,        // block number `faultIndex` answered 0x93
-    kBlockBadParameter,    // block number `faultIndex` answered 0x92
-    kBlockProgramFailed,   // block number `faultIndex` answered 0xB1 0xD5
-    kBlockSilent,          // block number `faultIndex` never answered
+    kBitRateSilent,         // never answers the 0x00 bytes
+    kBitRateWrongAnswer,    // answers the first 0x00 with 0x11
+    kHandshakeSilent,       // no 0xAA after 0x55
+    kHandshakeWrong,        // 0xA5 after 0x55
+    kLengthWrongEcho,       // echoes the length's high byte wrongly
+    kProgramWrongEcho,      // echoes program byte number `faultIndex` wrongly
+    kProgramSilent,         // stops echoing at program byte number `faultIndex`
+    kEraseSilent,           // never reports the erase
+    kEraseWrong,            // reports the erase with 0xFF (failed)
+    kIdWrong,               // the first identification byte is wrong
+    kIdSilent,              // sends three identification bytes, then nothing
+    kIdCompletionWrong,     // 0x81 after the identification bytes
+    kClockCompletionWrong,  // 0x00 as the fifth byte of the clock reply
+    kWriteModeRefused,      // 0x81 in answer to 0xC1 0x03
+    kBlockChecksum,         // block number `faultIndex` answered 0x93
+    kBlockBadParameter,     // block number `faultIndex` answered 0x92
+    kBlockProgramFailed,    // block number `faultIndex` answered 0xB1 0xD5
+    kBlockSilent,           // block number `faultIndex` never answered
   };
 
   // One block as it arrived.
@@ -78,11 +78,12 @@ class ScriptedChip {
   void OnByte(std::uint8_t byte);
 
   // --- what the chip saw (safe to call from another thread) -------------
-  std::vector<std::uint8_t> Image() const;   // 0x40000 bytes, 0xFF where nothing came
+  std::vector<std::uint8_t> Image() const;  // 0x40000 bytes, 0xFF where nothing came
   std::vector<Block> Blocks() const;
   std::size_t BlocksReceived() const;
-  std::size_t ProgramBytes() const;          // program bytes echoed in this session
-  std::size_t ParameterWrites() const;       // 0xCA commands taken
+  std::size_t ProgramBytes() const;            // program bytes echoed in this session
+  std::size_t ParameterWrites() const;         // 0xCA commands taken
+  std::vector<std::uint8_t> Commands() const;  // command bytes, in order, 0xCA left out
   bool WriteModeEntered() const;
 
  private:
@@ -100,7 +101,7 @@ class ScriptedChip {
   // Protocol state: touched by the thread that feeds the bytes only.
   State state_ = State::kBitRate;
   std::uint16_t programLength_ = 0;
-  bool silent_ = false;  // a silence fault has struck: nothing more is sent
+  bool silent_ = false;                // a silence fault has struck: nothing more is sent
   std::vector<std::uint8_t> command_;  // the command being assembled
   std::uint32_t previousBlock_ = 0;
 
@@ -109,6 +110,7 @@ class ScriptedChip {
   std::vector<std::uint8_t> image_;
   std::vector<Block> blocks_;
   std::size_t parameterWrites_ = 0;
+  std::vector<std::uint8_t> commands_;
   bool writeMode_ = false;
 };
 
