@@ -1,8 +1,10 @@
 #include "tests/support/scripted_target.h"
 
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -257,6 +259,7 @@ bool ScriptedChip::WriteModeEntered() const {
   return writeMode_;
 }
 
+#if !defined(_WIN32)
 // --- the pseudo-terminal ------------------------------------------------------
 
 ScriptedTarget::ScriptedTarget()
@@ -349,5 +352,7 @@ bool ScriptedTarget::WaitForBlocks(std::size_t count, unsigned timeoutMs) const 
 bool ScriptedTarget::WaitForHangUp(unsigned timeoutMs) const {
   return WaitUntil([&] { return !HostConnected(); }, timeoutMs);
 }
+
+#endif  // !_WIN32
 
 }  // namespace vantor::testing

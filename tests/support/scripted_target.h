@@ -114,6 +114,7 @@ class ScriptedChip {
   bool writeMode_ = false;
 };
 
+#if !defined(_WIN32)
 // A ScriptedChip on the master side of a new pseudo-terminal, served by its
 // own thread. Each time the host opens the slave after it was closed the chip
 // is powered on again.
@@ -155,5 +156,6 @@ class ScriptedTarget {
   std::size_t sessions_ = 0;
   bool connected_ = false;
 };
+#endif  // !_WIN32
 
 }  // namespace vantor::testing
