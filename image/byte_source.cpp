@@ -1,12 +1,31 @@
 #include "image/byte_source.h"
 
+#include <sys/stat.h>
+
 #ifdef _WIN32
 #include <windows.h>
-
-#include <cwchar>
 #endif
 
 namespace vantor {
+
+namespace {
+
+// Some systems open a directory for reading; it is no file to load.
+std::FILE* RefuseDirectory(std::FILE* file) {
+  if (file == nullptr) return nullptr;
+#ifdef _WIN32
+  struct _stat64 info;
+  bool directory = _fstat64(_fileno(file), &info) == 0 && (info.st_mode & _S_IFDIR) != 0;
+#else
+  struct stat info;
+  bool directory = fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
+#endif
+  if (!directory) return file;
+  std::fclose(file);
+  return nullptr;
+}
+
+}  // namespace
 
 std::FILE* OpenForReading(const char* path) {
 #ifdef _WIN32
@@ -18,9 +37,9 @@ std::FILE* OpenForReading(const char* path) {
   if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, wide_length) <= 0) {
     return nullptr;
   }
-  return _wfopen(wide, L"rb");
+  return RefuseDirectory(_wfopen(wide, L"rb"));
 #else
-  return std::fopen(path, "rb");
+  return RefuseDirectory(std::fopen(path, "rb"));
 #endif
 }
 

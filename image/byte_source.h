@@ -51,6 +51,12 @@ class ByteSource {
     return *pos_;
   }
 
+  // The bytes already at hand, for callers that take several at once;
+  // Skip(n) takes n of them (n <= Available()).
+  std::size_t Available() const { return static_cast<std::size_t>(end_ - pos_); }
+  const std::uint8_t* Here() const { return pos_; }
+  void Skip(std::size_t n) { pos_ += n; }
+
  private:
   bool Refill();
 
@@ -66,6 +72,9 @@ class ByteSource {
 class TextSource {
  public:
   explicit TextSource(ByteSource& raw) : raw_(raw) {}
+
+  bool Ended() const { return ended_; }
+  ByteSource& Raw() { return raw_; }
 
   int Next() {
     if (ended_) return kEndOfInput;

@@ -34,11 +34,23 @@ inline bool SkipRestOfLine(TextSource& in) {
   return n > 0;
 }
 
-inline int HexDigitValue(char c) {
+constexpr int HexDigitValueOf(int c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+struct HexTable {
+  signed char value[256];
+  constexpr HexTable() : value() {
+    for (int c = 0; c < 256; ++c) value[c] = static_cast<signed char>(HexDigitValueOf(c));
+  }
+};
+constexpr HexTable kHex;
+
+inline int HexDigitValue(char c) {
+  return kHex.value[static_cast<unsigned char>(c)];
 }
 
 inline bool IsScanSpace(char c) {
@@ -65,6 +77,19 @@ inline bool ConvertPair(const char* text, std::uint8_t& value) {
 
 // Pair read plus conversion: 0, 100 (input ended) or 101 (no digit).
 inline ErrorCode ReadByte(TextSource& in, std::uint8_t& value) {
+  // Two hexadecimal digits at hand, the usual case: neither is a line end,
+  // a CR or 0x1A, so they are the pair and its value.
+  ByteSource& raw = in.Raw();
+  if (raw.Available() >= 2 && !in.Ended()) {
+    const std::uint8_t* p = raw.Here();
+    int high = kHex.value[p[0]];
+    int low = kHex.value[p[1]];
+    if ((high | low) >= 0) {
+      raw.Skip(2);
+      value = static_cast<std::uint8_t>(high * 16 + low);
+      return kOk;
+    }
+  }
   char pair[3];
   if (!ReadPair(in, pair)) return kRecordMissing;
   if (!ConvertPair(pair, value)) return kRecordMalformed;

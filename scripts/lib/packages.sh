@@ -2,6 +2,7 @@
 # missing ones (apt-get update first; never asks a question).
 VANTOR_PACKAGES=(
   cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
 )
 
 ensure_packages() {

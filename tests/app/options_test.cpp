@@ -1,0 +1,53 @@
+// The console program's command line.
+#include "app/console/options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vantor {
+namespace {
+
+bool Parse(std::vector<const char*> args, ConsoleOptions& options, std::string& error) {
+  args.insert(args.begin(), "vantor");
+  return ParseConsoleOptions(static_cast<int>(args.size()), args.data(), options, error);
+}
+
+TEST(ConsoleOptionsTest, OptionsAndPositionalsInAnyOrder) {
+  ConsoleOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"image.mot", "--dry-run"}, o, error)) << error;
+  EXPECT_TRUE(o.dry_run);
+  EXPECT_EQ(o.file, "image.mot");
+  EXPECT_TRUE(o.port.empty());
+
+  ConsoleOptions p;
+  ASSERT_TRUE(Parse({"-n", "a.qpf", "sim"}, p, error)) << error;
+  EXPECT_TRUE(p.dry_run);
+  EXPECT_EQ(p.file, "a.qpf");
+  EXPECT_EQ(p.port, "sim");
+}
+
+TEST(ConsoleOptionsTest, DoubleDashLetsFileNamesStartWithADash) {
+  ConsoleOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"--dry-run", "--", "-odd.mot"}, o, error)) << error;
+  EXPECT_EQ(o.file, "-odd.mot");
+  ConsoleOptions p;
+  ASSERT_TRUE(Parse({"-"}, p, error)) << error;
+  EXPECT_EQ(p.file, "-");
+}
+
+TEST(ConsoleOptionsTest, UnknownOptionsAndExtraArgumentsAreRefused) {
+  ConsoleOptions o;
+  std::string error;
+  EXPECT_FALSE(Parse({"--dry-rn", "a.mot"}, o, error));
+  EXPECT_NE(error.find("--dry-rn"), std::string::npos);
+  ConsoleOptions p;
+  EXPECT_FALSE(Parse({"a.mot", "COM1", "extra"}, p, error));
+  EXPECT_NE(error.find("extra"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vantor
