@@ -72,10 +72,10 @@ ErrorCode FakeTransport::Write(std::uint8_t byte) {
   }
   const std::size_t index = sent_.size();
   sent_.push_back(byte);
+  if (script_) script_(byte, *this);
   if (auto reply = repliesAfterSend_.find(index); reply != repliesAfterSend_.end()) {
     Queue(reply->second.first, reply->second.second);
   }
-  if (script_) script_(byte, *this);
   return kOk;
 }
 

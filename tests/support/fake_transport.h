@@ -42,7 +42,8 @@ class FakeTransport : public SerialTransport {
   void Queue(std::uint8_t byte, unsigned silentReads = 0);
 
   // Answers `bytes` once the host has sent its byte number `sentIndex`
-  // (counting from 0 over the bytes that went out).
+  // (counting from 0 over the bytes that went out), after whatever the
+  // script queued for that byte.
   void ReplyAfterSend(std::size_t sentIndex, std::vector<std::uint8_t> bytes,
                       unsigned silentReads = 0);
 
