@@ -2,8 +2,10 @@
 // the test plays the target board on the master side.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if defined(__linux__)
@@ -73,6 +76,31 @@ class PseudoTerminal {
     return ::poll(&entry, 1, 1000) == 1;
   }
 
+  // Fills the host's output queue, as a board that stopped reading would.
+  // The kernel moves queued bytes on in the background, so it is topped up
+  // until a pause has made no more room.
+  std::size_t FillHostOutput() {
+    std::uint8_t block[4096] = {};
+    std::size_t total = 0;
+    for (std::size_t round = 1; round > 0; total += round) {
+      round = 0;
+      ssize_t written = 0;
+      while ((written = ::write(view_, block, sizeof block)) > 0) {
+        round += static_cast<std::size_t>(written);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return total;
+  }
+
+  // The board reads all that is waiting for it.
+  void ReadAll() {
+    std::uint8_t block[4096];
+    pollfd entry{master_, POLLIN, 0};
+    while (::poll(&entry, 1, 5) == 1 && ::read(master_, block, sizeof block) > 0) {
+    }
+  }
+
   termios HostSettings() const {
     termios line{};
     EXPECT_EQ(::tcgetattr(view_, &line), 0);
@@ -106,6 +134,7 @@ class SerialPosixTest : public ::testing::Test {
     EXPECT_EQ(SendByte(toBoard), kOk);
     EXPECT_EQ(pty_.Receive(1), std::vector<std::uint8_t>{toBoard});
     ASSERT_TRUE(pty_.Send({toHost}));
+    ASSERT_TRUE(pty_.ArrivedAtHost());  // the kernel passes it on in the background
     std::uint8_t byte = 0;
     EXPECT_EQ(ReceiveByte(byte), kOk);
     EXPECT_EQ(byte, toHost);
@@ -322,6 +351,72 @@ TEST_F(SerialPosixTest, UnknownParityOrStopBitsGive200WithoutTouchingTheDevice) 
   ExpectLineWorks(0x55, 0xAA);
 }
 #endif
+
+TEST_F(SerialPosixTest, SendWaitsForRoomInAFullOutputQueue) {
+  ASSERT_EQ(Open9600(), kOk);
+  ASSERT_GT(pty_.FillHostOutput(), 0u);
+  std::thread board([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    pty_.ReadAll();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(SendByte(0x55), kOk);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  board.join();
+  EXPECT_GE(waited, std::chrono::milliseconds(15));
+  EXPECT_LT(waited, std::chrono::milliseconds(1000));
+}
+
+volatile sig_atomic_t g_alarms = 0;
+extern "C" void CountAlarm(int) {
+  g_alarms = g_alarms + 1;
+}
+
+// A SIGALRM every millisecond, interrupting system calls (no SA_RESTART).
+class PeriodicSignal {
+ public:
+  PeriodicSignal() {
+    struct sigaction action {};
+    action.sa_handler = CountAlarm;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGALRM, &action, &previous_);
+    const itimerval every{{0, 1000}, {0, 1000}};
+    ::setitimer(ITIMER_REAL, &every, nullptr);
+  }
+  ~PeriodicSignal() {
+    const itimerval off{};
+    ::setitimer(ITIMER_REAL, &off, nullptr);
+    ::sigaction(SIGALRM, &previous_, nullptr);
+  }
+  PeriodicSignal(const PeriodicSignal&) = delete;
+  PeriodicSignal& operator=(const PeriodicSignal&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+};
+
+TEST_F(SerialPosixTest, SignalsNeitherCutNorStretchTheWaits) {
+  ASSERT_EQ(Open9600(), kOk);
+  g_alarms = 0;
+  {
+    PeriodicSignal signals;
+    std::uint8_t byte = 0;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReceiveByte(byte), kReadTimeout);
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(9));
+    EXPECT_LT(waited, std::chrono::milliseconds(100));
+
+    start = std::chrono::steady_clock::now();
+    SleepMilliseconds(20);
+    waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(19));
+    EXPECT_LT(waited, std::chrono::milliseconds(200));
+
+    ExpectLineWorks(0xC0, 0x5A);
+  }
+  EXPECT_GT(g_alarms, 5);  // the waits really were interrupted
+}
 
 TEST_F(SerialPosixTest, HangUpGives210OnReadAnd212OnWrite) {
   ASSERT_EQ(Open9600(), kOk);
