@@ -33,10 +33,10 @@ extern char** environ;
 namespace vantor {
 namespace {
 
+using testing::ChipPlayer;
 using testing::ImageData;
-using testing::ScriptedChip;
 using testing::ScriptedTarget;
-using Fault = ScriptedChip::Fault;
+using Fault = ChipPlayer::Fault;
 
 std::string ReadAll(std::FILE* file) {
   std::fflush(file);

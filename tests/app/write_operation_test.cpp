@@ -19,11 +19,11 @@
 namespace vantor {
 namespace {
 
+using testing::ChipPlayer;
 using testing::FakeLineGuard;
 using testing::FakeTransport;
 using testing::ImageData;
-using testing::ScriptedChip;
-using Fault = ScriptedChip::Fault;
+using Fault = ChipPlayer::Fault;
 
 // Records every call, and whether the port was open at that moment.
 class RecordingPanel : public OperatorPanel {
@@ -125,7 +125,7 @@ class WriteOperationTest : public ::testing::Test {
   }
 
   FakeTransport line_;
-  ScriptedChip chip_;
+  ChipPlayer chip_;
   RecordingPanel panel_;
   std::filesystem::path dir_;
 };

@@ -53,9 +53,9 @@ bool WaitUntil(Predicate done, unsigned timeoutMs) {
 
 }  // namespace
 
-ScriptedChip::ScriptedChip(Output output) : output_(std::move(output)), image_(kFlashSize, 0xFF) {}
+ChipPlayer::ChipPlayer(Output output) : output_(std::move(output)), image_(kFlashSize, 0xFF) {}
 
-void ScriptedChip::PowerOn() {
+void ChipPlayer::PowerOn() {
   state_ = State::kBitRate;
   programLength_ = 0;
   silent_ = false;
@@ -66,15 +66,15 @@ void ScriptedChip::PowerOn() {
   writeMode_ = false;
 }
 
-void ScriptedChip::SendBytes(const std::uint8_t* bytes, std::size_t count) {
+void ChipPlayer::SendBytes(const std::uint8_t* bytes, std::size_t count) {
   if (!silent_ && count > 0) output_(bytes, count);
 }
 
-void ScriptedChip::Send(std::initializer_list<std::uint8_t> bytes) {
+void ChipPlayer::Send(std::initializer_list<std::uint8_t> bytes) {
   SendBytes(bytes.begin(), bytes.size());
 }
 
-void ScriptedChip::OnByte(std::uint8_t byte) {
+void ChipPlayer::OnByte(std::uint8_t byte) {
   switch (state_) {
     case State::kBitRate:
       // The boot ROM measures the 0x00 bytes; any other byte is noise.
@@ -125,7 +125,7 @@ void ScriptedChip::OnByte(std::uint8_t byte) {
   }
 }
 
-void ScriptedChip::OnCommandByte(std::uint8_t byte) {
+void ChipPlayer::OnCommandByte(std::uint8_t byte) {
   command_.push_back(byte);
   const std::size_t length = CommandLength(command_[0]);
   if (length == 0) {  // unknown command byte: the program ignores it
@@ -178,7 +178,7 @@ void ScriptedChip::OnCommandByte(std::uint8_t byte) {
   command_.clear();
 }
 
-void ScriptedChip::FinishBlock() {
+void ChipPlayer::FinishBlock() {
   const bool withAddress = command_[0] == 0xC3;
   const std::size_t dataAt = withAddress ? 5 : 1;
   std::uint32_t address = previousBlock_ + kBlockSize;
@@ -224,37 +224,37 @@ void ScriptedChip::FinishBlock() {
   Send({0x06});
 }
 
-std::vector<std::uint8_t> ScriptedChip::Image() const {
+std::vector<std::uint8_t> ChipPlayer::Image() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return image_;
 }
 
-std::vector<ScriptedChip::Block> ScriptedChip::Blocks() const {
+std::vector<ChipPlayer::Block> ChipPlayer::Blocks() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return blocks_;
 }
 
-std::size_t ScriptedChip::BlocksReceived() const {
+std::size_t ChipPlayer::BlocksReceived() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return blocks_.size();
 }
 
-std::size_t ScriptedChip::ProgramBytes() const {
+std::size_t ChipPlayer::ProgramBytes() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return programReceived_;
 }
 
-std::size_t ScriptedChip::ParameterWrites() const {
+std::size_t ChipPlayer::ParameterWrites() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return parameterWrites_;
 }
 
-std::vector<std::uint8_t> ScriptedChip::Commands() const {
+std::vector<std::uint8_t> ChipPlayer::Commands() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return commands_;
 }
 
-bool ScriptedChip::WriteModeEntered() const {
+bool ChipPlayer::WriteModeEntered() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return writeMode_;
 }

@@ -31,7 +31,7 @@ namespace vantor::testing {
 // host sends goes to OnByte, every answer leaves through the output callback.
 // Used over a pseudo-terminal by ScriptedTarget and over the in-memory fake
 // line by the driver tests.
-class ScriptedChip {
+class ChipPlayer {
  public:
   enum class Fault {
     kNone,
@@ -63,7 +63,7 @@ class ScriptedChip {
 
   using Output = std::function<void(const std::uint8_t* bytes, std::size_t count)>;
 
-  explicit ScriptedChip(Output output);
+  explicit ChipPlayer(Output output);
 
   void SetFault(Fault fault, std::size_t faultIndex = 0) {
     fault_ = fault;
@@ -115,7 +115,7 @@ class ScriptedChip {
 };
 
 #if !defined(_WIN32)
-// A ScriptedChip on the master side of a new pseudo-terminal, served by its
+// A ChipPlayer on the master side of a new pseudo-terminal, served by its
 // own thread. Each time the host opens the slave after it was closed the chip
 // is powered on again.
 class ScriptedTarget {
@@ -130,8 +130,8 @@ class ScriptedTarget {
   // The device the host opens, e.g. "/dev/pts/7".
   const std::string& SlavePath() const { return slavePath_; }
 
-  ScriptedChip& Chip() { return chip_; }
-  const ScriptedChip& Chip() const { return chip_; }
+  ChipPlayer& Chip() { return chip_; }
+  const ChipPlayer& Chip() const { return chip_; }
 
   void Start();
   void Stop();
@@ -149,7 +149,7 @@ class ScriptedTarget {
 
   int master_ = -1;
   std::string slavePath_;
-  ScriptedChip chip_;
+  ChipPlayer chip_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
