@@ -1,0 +1,76 @@
+// One channel of the serial communication interface, asynchronous mode,
+// 8 data bits, no parity, one stop bit: SMR, BRR, SCR, TDR, SSR, RDR.
+//
+// The flags behave as on the chip: TDRE, RDRF, ORER, FER and PER are cleared
+// by reading SSR while the flag is 1 and then writing 0 to it; a byte that
+// completes while RDRF (or an error flag) is still set is lost and sets
+// ORER; TEND is set when the last byte has left and TDRE is 1. A byte on the
+// line takes ten bit times; the bit time is 32 x (BRR + 1) x 4^CKS states.
+// Bytes between two ends whose bit times differ are sampled at the
+// receiver's bit time, so a wrong rate garbles data and sets FER.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+
+#include "board/emulated_time.h"
+
+namespace vantor::board {
+
+// What a receiver with bit time receiverBit makes of a frame sent with bit
+// time senderBit (both in any one unit): the data bits it samples, and
+// whether the stop bit it samples is 0 (a framing error).
+std::uint8_t SampleFrame(std::uint8_t byte, double senderBit, double receiverBit,
+                         bool& framingError);
+
+class Sci {
+ public:
+  Sci() { Reset(); }
+
+  // The state after a reset: SMR, BRR H'FF, SCR 0, SSR H'84.
+  void Reset();
+
+  // Register access by offset from the channel's base (0 SMR .. 5 RDR).
+  std::uint8_t Read(unsigned offset, States now);
+  void Write(unsigned offset, std::uint8_t value, States now);
+
+  // A byte sent on the line with bit time senderBitStates has just completed
+  // (its stop bit ended) at `now`.
+  void LineByteArrived(std::uint8_t byte, double senderBitStates, States now);
+
+  // Completes the transmissions due by `now`.
+  void AdvanceTo(States now);
+  // When the transmitter next finishes a byte; kNever when it is idle.
+  States NextEvent() const { return txBusy_ ? txDoneAt_ : kNever; }
+
+  // Bytes that have left on TxD, oldest first, with the time their stop bit
+  // ended, and the bit time they were sent with.
+  struct Sent {
+    std::uint8_t byte;
+    States at;
+    double bitStates;
+  };
+  bool TakeSent(Sent& out);
+
+  double BitStates() const;
+  bool ReceiverEnabled() const { return (scr_ & 0x10) != 0; }
+  bool TransmitterEnabled() const { return (scr_ & 0x20) != 0; }
+  bool TransmitterIdle() const { return !txBusy_; }
+  std::uint8_t Ssr() const { return ssr_; }
+  unsigned OverrunCount() const { return overruns_; }
+  unsigned FramingErrorCount() const { return framingErrors_; }
+
+ private:
+  void StartTransmitIfReady(States now);
+
+  std::uint8_t smr_ = 0, brr_ = 0xFF, scr_ = 0, tdr_ = 0xFF, ssr_ = 0x84, rdr_ = 0;
+  std::uint8_t readAsOne_ = 0;  // flags read as 1 since they were last set
+  bool txBusy_ = false;
+  std::uint8_t txShift_ = 0;
+  States txDoneAt_ = 0;
+  double txBitStates_ = 0;
+  std::deque<Sent> sent_;
+  unsigned overruns_ = 0, framingErrors_ = 0;
+};
+
+}  // namespace vantor::board
