@@ -76,6 +76,7 @@ int Write(const ConsoleStreams& streams, const ConsoleOptions& options) {
   panel.SetFields(g_filePath, g_portName);
 
   InstallInterruptHandlers();
+  ConfigureSimBoard(options.sim_clock_hz, options.sim_dump);
   InstallConsoleTransport(options.verbose ? streams.err : nullptr);
   const ErrorCode code = RunWriteOperation(panel);
   SetTransportSelector(nullptr);
@@ -100,6 +101,9 @@ int RunConsole(int argc, const char* const* argv, const ConsoleStreams& streams)
   }
   if (options.list_ports) return ListPorts(streams);
   if (options.file.empty()) return UsageError(streams, argc > 1 ? "no file given" : "");
+  if ((options.sim_clock_hz != 0 || !options.sim_dump.empty()) && !SimBoardBuiltIn()) {
+    return UsageError(streams, "the virtual board \"sim\" is not built into this program");
+  }
   if (options.dry_run) {
     if (!options.port.empty()) return UsageError(streams, "--dry-run takes a file and no port");
     return DryRun(streams, options.file);

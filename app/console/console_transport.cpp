@@ -20,7 +20,7 @@ SerialTransport* SelectConsoleTransport(const char* portName) {
   SerialTransport* inner = nullptr;
   if (std::strcmp(portName, "sim") == 0) {
 #ifdef VANTOR_HAS_SIM_BOARD
-    inner = SimTransportFor(portName);
+    inner = board::SimTransportFor(portName);
 #endif
     if (inner == nullptr) {
       g_simRefused = true;
@@ -40,6 +40,16 @@ bool SimBoardBuiltIn() {
   return true;
 #else
   return false;
+#endif
+}
+
+void ConfigureSimBoard(std::uint32_t clockHz, const std::string& dumpPath) {
+#ifdef VANTOR_HAS_SIM_BOARD
+  if (clockHz != 0) board::SetSimBoardClock(clockHz);
+  board::SetSimBoardDump(dumpPath);
+#else
+  static_cast<void>(clockHz);
+  static_cast<void>(dumpPath);
 #endif
 }
 

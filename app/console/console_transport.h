@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "link/serial_transport.h"
 
@@ -12,6 +13,11 @@ namespace vantor {
 
 // Whether "sim" names a virtual board built into this program.
 bool SimBoardBuiltIn();
+
+// Settings of the virtual board for its next open: clock in hertz (0 keeps
+// the default) and where its flash is saved when the port closes (empty for
+// nowhere). Nothing when the board is not built in.
+void ConfigureSimBoard(std::uint32_t clockHz, const std::string& dumpPath);
 
 // Installs the console's transport selector. `trace`: where the hex trace
 // goes, nullptr for none.

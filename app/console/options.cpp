@@ -1,5 +1,6 @@
 #include "app/console/options.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace vantor {
@@ -35,6 +36,38 @@ constexpr Flag kFlags[] = {
     {"--verbose", "-v", &ConsoleOptions::verbose},
 };
 
+// Options with a value: "--name=value" or "--name value". Returns false when
+// `arg` is not `name`; sets `error` when the value is missing.
+bool TakeValue(const char* name, int argc, const char* const* argv, int& i, std::string& value,
+               std::string& error) {
+  const std::size_t length = std::strlen(name);
+  const char* arg = argv[i];
+  if (std::strncmp(arg, name, length) != 0) return false;
+  if (arg[length] == '=') {
+    value = arg + length + 1;
+  } else if (arg[length] == '\0' && i + 1 < argc) {
+    value = argv[++i];
+  } else if (arg[length] == '\0') {
+    error = std::string(name) + " needs a value";
+  } else {
+    return false;
+  }
+  if (value.empty() && error.empty()) error = std::string(name) + " needs a value";
+  return true;
+}
+
+bool ParseHertz(const std::string& text, std::uint32_t& hz) {
+  if (text.empty() || text.size() > 10) return false;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value == 0 || value > 0xFFFFFFFFu) return false;
+  hz = static_cast<std::uint32_t>(value);
+  return true;
+}
+
 }  // namespace
 
 bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& options,
@@ -48,6 +81,20 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& opti
     }
     if (std::strcmp(arg, "--") == 0) {
       options_ended = true;
+      continue;
+    }
+    std::string value;
+    if (TakeValue("--sim-dump", argc, argv, i, value, error)) {
+      if (!error.empty()) return false;
+      options.sim_dump = value;
+      continue;
+    }
+    if (TakeValue("--sim-clock", argc, argv, i, value, error)) {
+      if (!error.empty()) return false;
+      if (!ParseHertz(value, options.sim_clock_hz)) {
+        error = "--sim-clock takes the board's clock in hertz, for example 19968000";
+        return false;
+      }
       continue;
     }
     bool known = false;
@@ -98,7 +145,9 @@ const char* ConsoleHelp() {
          "         a device path such as /dev/ttyUSB0 or /dev/serial/by-id/...;\n"
          "         COM1, COM2, ... name the on-board ports /dev/ttyS0, /dev/ttyS1, ...\n"
 #endif
-         "         sim  the virtual board, when this program was built with it\n"
+#ifdef VANTOR_HAS_SIM_BOARD
+         "         sim  the virtual board built into this program (an emulated chip)\n"
+#endif
          "       'vantor --list-ports' shows the ports of this machine.\n"
          "       Without PORT the file is only loaded and checked, and the program\n"
          "       stops with Err:0050 (no port selected).\n"
@@ -116,6 +165,9 @@ const char* ConsoleHelp() {
          "  -v, --verbose     also trace every byte on the line in hex (> sent, < received)\n"
          "  -n, --dry-run     load FILE and show the blocks a write would send; no port\n"
          "      --list-ports  print the serial ports of this machine\n"
+         "      --sim-clock HZ    the virtual board's clock (default 19968000)\n"
+         "      --sim-dump FILE   save the virtual board's flash (256 KiB, byte i for\n"
+         "                        address i) into FILE when the write ends\n"
          "  -h, --help        this text\n"
          "      --version     the program's version\n"
          "\n"
