@@ -8,6 +8,8 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+// After windows.h.
+#include <shellapi.h>
 #else
 #include <unistd.h>
 #endif
@@ -32,6 +34,7 @@ int main(int argc, char** argv) {
   // The arguments as UTF-8, whatever the ANSI code page; the texts go to the
   // console as UTF-8 too.
   SetConsoleOutputCP(CP_UTF8);
+  static_cast<void>(argc);
   static_cast<void>(argv);
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
