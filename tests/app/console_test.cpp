@@ -266,10 +266,14 @@ class ConsoleProgramTest : public ConsoleTest {
  protected:
   // Starts the program with stdin from /dev/null and stdout, stderr into
   // files (or stderr onto `errTerminal`).
-  pid_t Spawn(const std::vector<std::string>& args, int errTerminal = -1) {
+  pid_t Spawn(const std::vector<std::string>& args, int errTerminal = -1, int input = -1) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (input >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, input, 0);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_adddup2(&actions, fileno(out_), 1);
     posix_spawn_file_actions_adddup2(&actions, errTerminal >= 0 ? errTerminal : fileno(err_), 2);
     std::vector<std::string> all = {VANTOR_CONSOLE_PROGRAM};
@@ -312,19 +316,44 @@ TEST_F(ConsoleProgramTest, ExitStatusesOfTheRealProgram) {
   target_.Stop();
 }
 
-TEST_F(ConsoleProgramTest, SigintDuringAWriteEndsItWith130) {
+TEST_F(ConsoleProgramTest, SigintOrSigtermDuringAWriteEndsItWith130) {
   target_.Chip().SetFault(Fault::kBlockSilent, 2);
   target_.Start();
-  const pid_t pid = Spawn({"--yes", file_, target_.SlavePath()});
-  ASSERT_GT(pid, 0);
-  ASSERT_TRUE(target_.WaitForBlocks(3, 20000));
-  const auto sent = std::chrono::steady_clock::now();
+  for (int signal : {SIGINT, SIGTERM}) {
+    ResetOutput();
+    const std::size_t before = target_.Chip().BlocksReceived();
+    const pid_t pid = Spawn({"--yes", file_, target_.SlavePath()});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(target_.WaitForBlocks(before + 3, 20000));
+    const auto sent = std::chrono::steady_clock::now();
+    ::kill(pid, signal);
+    const Finished done = Wait(pid);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(3));  // not 11 s
+    EXPECT_EQ(done.exitStatus, 130) << done.err;
+    EXPECT_TRUE(Contains(done.err, "interrupted")) << done.err;
+    EXPECT_TRUE(target_.WaitForHangUp(2000));
+  }
+}
+
+TEST_F(ConsoleProgramTest, SigintWhileThePromptWaitsClosesTheOpenPort) {
+  target_.Start();
+  int keyboard[2];
+  ASSERT_EQ(::pipe(keyboard), 0);
+  const pid_t pid = Spawn({file_, target_.SlavePath()}, -1, keyboard[0]);
+  ::close(keyboard[0]);
+  // The port is open from before the first prompt on.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (target_.Sessions() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(target_.Sessions(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // into the read
   ::kill(pid, SIGINT);
   const Finished done = Wait(pid);
-  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(3));  // not 11 s
+  ::close(keyboard[1]);
   EXPECT_EQ(done.exitStatus, 130) << done.err;
-  EXPECT_TRUE(Contains(done.err, "interrupted")) << done.err;
   EXPECT_TRUE(target_.WaitForHangUp(2000));
+  EXPECT_EQ(target_.Chip().ProgramBytes(), 0u);  // nothing was sent
 }
 
 TEST_F(ConsoleProgramTest, AProgressLineIsDrawnWhenStderrIsATerminal) {
