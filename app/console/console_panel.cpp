@@ -57,11 +57,15 @@ void ConsolePanel::ShowPrompt(const char* text) {
   std::fprintf(streams_.out, "%s [Enter] ", text);
   std::fflush(streams_.out);
   // Enter, the end of the input and an interrupt all end the wait.
+  bool echoed = false;
   for (;;) {
     if (InterruptRequested()) break;
     errno = 0;
     const int c = std::fgetc(streams_.in);
-    if (c == '\n') break;
+    if (c == '\n') {
+      echoed = streams_.inIsTerminal;
+      break;
+    }
     if (c == EOF) {
       if (errno == EINTR && !InterruptRequested()) {
         std::clearerr(streams_.in);
@@ -70,7 +74,7 @@ void ConsolePanel::ShowPrompt(const char* text) {
       break;
     }
   }
-  std::fputc('\n', streams_.out);
+  if (!echoed) std::fputc('\n', streams_.out);
   std::fflush(streams_.out);
 }
 

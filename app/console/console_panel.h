@@ -17,6 +17,7 @@ struct ConsoleStreams {
   std::FILE* out = stdout;
   std::FILE* err = stderr;
   bool errIsTerminal = false;  // draw the progress line
+  bool inIsTerminal = false;   // the terminal echoes the Enter of a prompt
 };
 
 struct ConsolePanelSettings {

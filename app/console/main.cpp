@@ -29,6 +29,7 @@ bool IsTerminal(std::FILE* stream) {
 int main(int argc, char** argv) {
   vantor::ConsoleStreams streams;
   streams.errIsTerminal = IsTerminal(stderr);
+  streams.inIsTerminal = IsTerminal(stdin);
 
 #ifdef _WIN32
   // The arguments as UTF-8, whatever the ANSI code page; the texts go to the
