@@ -20,7 +20,8 @@ inline std::string SRecord(int type, std::uint32_t address, const std::vector<st
   unsigned sum = 0;
   for (std::uint8_t b : body) sum += b;
   body.push_back(static_cast<std::uint8_t>(~sum & 0xFF));
-  std::string line = "S" + std::to_string(type);
+  std::string line = "S";
+  line += static_cast<char>('0' + type);
   char hex[3];
   for (std::uint8_t b : body) {
     std::snprintf(hex, sizeof hex, "%02X", b);
