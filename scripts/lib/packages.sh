@@ -3,6 +3,9 @@
 VANTOR_PACKAGES=(
   cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  # The H8/300 assembler, linker and objcopy: the board's suites assemble
+  # small test programs of their own.
+  binutils-h8300-hms
 )
 
 ensure_packages() {

@@ -7,22 +7,16 @@
 #include <optional>
 
 #include "board/h8s2215_chip.h"
+#include "tests/board/chip_boot_helper.h"
 
 namespace vantor::board {
 namespace {
 
 namespace d = device;
 
-// Sends a byte and waits up to `micros` of emulated time for one back.
-std::optional<std::uint8_t> Exchange(H8s2215Chip& chip, std::uint8_t byte, double micros = 10000) {
-  chip.HostSend(byte);
-  chip.RunForMicroseconds(micros, true);
-  std::uint8_t answer = 0;
-  if (!chip.HostReceive(answer)) return std::nullopt;
-  return answer;
-}
+using testing::Exchange;
 
-// Bit-rate adjustment, handshake and length; true when all answered right.
+// Bit-rate adjustment, handshake and length, each answered right.
 void Announce(H8s2215Chip& chip, std::uint16_t length) {
   ASSERT_EQ(Exchange(chip, 0x00), 0x00);
   ASSERT_EQ(Exchange(chip, 0x55), 0xAA);

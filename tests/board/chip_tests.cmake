@@ -5,8 +5,13 @@ add_executable(chip_tests
   wdt_test.cpp
   flash_test.cpp
   bootrom_test.cpp
+  chip_assembler.cpp
+  chip_boot_helper.cpp
+  chip_flash_program_test.cpp
+  chip_serial_program_test.cpp
 )
 vantor_defaults(chip_tests)
+target_compile_definitions(chip_tests PRIVATE VANTOR_FIRMWARE_DIR="${PROJECT_SOURCE_DIR}/firmware")
 target_link_libraries(chip_tests PRIVATE vantor_chip GTest::gtest_main)
 gtest_discover_tests(chip_tests)
 
@@ -16,3 +21,23 @@ add_test(NAME chip_device_inc_is_current
           -DCOMMITTED=${PROJECT_SOURCE_DIR}/firmware/h8s2215.inc
           -DOUT=${CMAKE_CURRENT_BINARY_DIR}/h8s2215.inc
           -P ${CMAKE_CURRENT_SOURCE_DIR}/chip_compare_inc.cmake)
+
+# The host's own code against the chip: in process through port name "sim",
+# and through vantor-board's pseudo-terminal with the POSIX serial back end.
+# This binary carries a test device profile whose program is our echo program.
+add_executable(chip_host_tests
+  chip_assembler.cpp
+  chip_host_profile.cpp
+  chip_sim_transport_test.cpp
+)
+if(UNIX)
+  target_sources(chip_host_tests PRIVATE chip_board_program_test.cpp)
+  add_dependencies(chip_host_tests vantor-board)
+  target_compile_definitions(chip_host_tests PRIVATE
+    VANTOR_BOARD_PROGRAM="$<TARGET_FILE:vantor-board>")
+endif()
+vantor_defaults(chip_host_tests)
+target_compile_definitions(chip_host_tests PRIVATE
+  VANTOR_FIRMWARE_DIR="${PROJECT_SOURCE_DIR}/firmware")
+target_link_libraries(chip_host_tests PRIVATE vantor_sim_transport GTest::gtest_main)
+gtest_discover_tests(chip_host_tests)
