@@ -2,12 +2,38 @@
 
 #include <cerrno>
 
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
 #include "app/console/console_transport.h"
 #include "app/console/interrupt.h"
 #include "app/console/progress_line.h"
 #include "app/write_operation.h"
 
 namespace vantor {
+namespace {
+
+// Width of the terminal behind `stream`; 80 when it cannot be told.
+unsigned TerminalColumns(std::FILE* stream) {
+#ifdef _WIN32
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  if (GetConsoleScreenBufferInfo(handle, &info) != 0) {
+    return static_cast<unsigned>(info.srWindow.Right - info.srWindow.Left + 1);
+  }
+#else
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+#endif
+  return 80;
+}
+
+}  // namespace
 
 ConsolePanel::ConsolePanel(const ConsoleStreams& streams, const ConsolePanelSettings& settings)
     : streams_(streams), settings_(settings) {}
@@ -32,7 +58,7 @@ int ConsolePanel::ReadPortField() {
 void ConsolePanel::ShowStatus(const char* text) {
   FlushLineTrace();
   // The status after the last block: the bar is shown full before it ends.
-  if (progressShown_ && !failed_) DrawProgress(blocksTotal_, blocksTotal_, "");
+  if (progressShown_ && !failed_) DrawProgress(blocksTotal_, blocksTotal_, 0, false);
   EndProgressLine();
   if (failed_) {
     std::fprintf(streams_.err, "%s\n", text);
@@ -105,17 +131,22 @@ void ConsolePanel::ShowBlockStatus(const char* text, const BlockProgress& progre
     blocksStart_ = std::chrono::steady_clock::now();
     blocksTotal_ = progress.blocksTotal;
   }
-  DrawProgress(progress.blocksDone, progress.blocksTotal, text);
+  static_cast<void>(text);  // the line shows the address in ASCII
+  DrawProgress(progress.blocksDone, progress.blocksTotal, progress.address, true);
 }
 
-void ConsolePanel::DrawProgress(unsigned blocksDone, unsigned blocksTotal, const char* text) {
+void ConsolePanel::DrawProgress(unsigned blocksDone, unsigned blocksTotal, std::uint32_t address,
+                                bool hasAddress) {
   ProgressFigures figures;
+  figures.address = address;
+  figures.hasAddress = hasAddress;
   figures.blocksDone = blocksDone;
   figures.blocksTotal = blocksTotal;
   figures.elapsedSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - blocksStart_).count();
   // Carriage return, the line, then clear to the end of the line.
-  std::fprintf(streams_.err, "\r%s %s\x1b[K", FormatProgressLine(figures).c_str(), text);
+  const std::string line = FormatProgressLine(figures, TerminalColumns(streams_.err));
+  std::fprintf(streams_.err, "\r%s\x1b[K", line.c_str());
   std::fflush(streams_.err);
   progressShown_ = true;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -47,7 +48,8 @@ class ConsolePanel : public OperatorPanel {
 
  private:
   void EndProgressLine();
-  void DrawProgress(unsigned blocksDone, unsigned blocksTotal, const char* text);
+  void DrawProgress(unsigned blocksDone, unsigned blocksTotal, std::uint32_t address,
+                    bool hasAddress);
 
   ConsoleStreams streams_;
   ConsolePanelSettings settings_;

@@ -4,6 +4,39 @@
 #include <cstdio>
 
 namespace vantor {
+namespace {
+
+constexpr unsigned kWidestBar = 20;
+constexpr unsigned kNarrowestBar = 5;
+
+// Everything but the bar: counts, amounts, rate, times and the address.
+std::string Figures(const ProgressFigures& figures, unsigned done, unsigned total) {
+  const double bytesDone = static_cast<double>(done) * figures.bytesPerBlock;
+  const double bytesTotal = static_cast<double>(total) * figures.bytesPerBlock;
+  // Tenths of a KiB for small images, whole KiB for large ones.
+  const int decimals = bytesTotal < 100.0 * 1024.0 ? 1 : 0;
+  char text[160];
+  std::snprintf(text, sizeof text, "%u/%u blocks %.*f/%.*f KiB ", done, total, decimals,
+                bytesDone / 1024.0, decimals, bytesTotal / 1024.0);
+  std::string line = text;
+
+  if (done == 0 || figures.elapsedSeconds <= 0.0) {
+    line += "-- B/s " + FormatDuration(figures.elapsedSeconds) + " elapsed -- left";
+  } else {
+    const double rate = bytesDone / figures.elapsedSeconds;
+    const double left = (bytesTotal - bytesDone) / rate;
+    std::snprintf(text, sizeof text, "%.0f B/s ", rate);
+    line += text;
+    line += FormatDuration(figures.elapsedSeconds) + " elapsed " + FormatDuration(left) + " left";
+  }
+  if (figures.hasAddress) {
+    std::snprintf(text, sizeof text, " h'%08X", static_cast<unsigned>(figures.address));
+    line += text;
+  }
+  return line;
+}
+
+}  // namespace
 
 std::string FormatDuration(double seconds) {
   if (!(seconds >= 0.0)) seconds = 0.0;
@@ -17,33 +50,26 @@ std::string FormatDuration(double seconds) {
   return text;
 }
 
-std::string FormatProgressLine(const ProgressFigures& figures) {
-  constexpr unsigned kBarWidth = 20;
+std::string FormatProgressLine(const ProgressFigures& figures, unsigned width) {
   const unsigned total = figures.blocksTotal;
   const unsigned done = figures.blocksDone > total ? total : figures.blocksDone;
-  const unsigned filled = total == 0 ? kBarWidth : done * kBarWidth / total;
+  const std::string text = Figures(figures, done, total);
 
-  std::string line = "[";
-  line.append(filled, '#');
-  line.append(kBarWidth - filled, '-');
-  line += "] ";
-
-  const double bytesDone = static_cast<double>(done) * figures.bytesPerBlock;
-  const double bytesTotal = static_cast<double>(total) * figures.bytesPerBlock;
-  char text[160];
-  std::snprintf(text, sizeof text, "%u/%u blocks %.1f/%.1f KiB ", done, total, bytesDone / 1024.0,
-                bytesTotal / 1024.0);
-  line += text;
-
-  if (done == 0 || figures.elapsedSeconds <= 0.0) {
-    line += "-- B/s " + FormatDuration(figures.elapsedSeconds) + " elapsed -- left";
-    return line;
+  // The bar takes what the figures leave of the line, up to its full width;
+  // on a narrow terminal it goes, and then the end of the figures.
+  const unsigned usable = width > 1 ? width - 1 : 0;
+  unsigned bar = kWidestBar;
+  if (usable != 0) {
+    const std::size_t room = usable > text.size() + 3 ? usable - text.size() - 3 : 0;
+    bar = room < kWidestBar ? static_cast<unsigned>(room) : kWidestBar;
   }
-  const double rate = bytesDone / figures.elapsedSeconds;
-  const double left = (bytesTotal - bytesDone) / rate;
-  std::snprintf(text, sizeof text, "%.0f B/s ", rate);
+  std::string line;
+  if (bar >= kNarrowestBar) {
+    const unsigned filled = total == 0 ? bar : done * bar / total;
+    line = "[" + std::string(filled, '#') + std::string(bar - filled, '-') + "] ";
+  }
   line += text;
-  line += FormatDuration(figures.elapsedSeconds) + " elapsed " + FormatDuration(left) + " left";
+  if (usable != 0 && line.size() > usable) line.resize(usable);
   return line;
 }
 

@@ -370,6 +370,7 @@ TEST_F(ConsoleProgramTest, AProgressLineIsDrawnWhenStderrIsATerminal) {
 
   EXPECT_EQ(done.exitStatus, 0);
   EXPECT_TRUE(Contains(shown, "\r[")) << shown;
+  EXPECT_TRUE(Contains(shown, "h'0003FF80")) << shown;
   EXPECT_TRUE(Contains(shown, "[####################] 5/5 blocks 0.6/0.6 KiB")) << shown;
   // Block addresses go to the progress line, not as lines on stdout.
   EXPECT_FALSE(Contains(done.out, "h'00000080")) << done.out;
