@@ -19,7 +19,6 @@
 #include "link/boot_mode.h"
 #include "link/serial_link.h"
 #include "link/serial_transport.h"
-#include "tests/board/chip_assembler.h"
 #include "tests/board/chip_host_profile.h"
 
 namespace vantor::board {
@@ -81,9 +80,7 @@ ErrorCode Boot() {
 class BoardProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!testing::AssemblerAvailable()) GTEST_SKIP() << "h8300-hms binutils not installed";
-    std::string errors;
-    ASSERT_TRUE(testing::PrepareEchoProfile(errors)) << errors;
+    if (!testing::PrepareEchoProfile()) GTEST_SKIP() << "built without the h8300-hms binutils";
     SetTransportSelector(nullptr);  // the platform's serial back end
   }
   void TearDown() override { ClosePort(); }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "board/h8s2215_chip.h"
@@ -21,11 +23,10 @@ using testing::Exchange;
 constexpr std::uint32_t kResult = d::kRamStart + 0x2000;
 
 // Echoes every byte on the boot channel.
-constexpr const char* kEcho =
-    "rx:\tbtst\t#6,@SCI1_BASE+SCI_SSR:8\n\tbeq\trx\n"
-    "\tmov.b\t@SCI1_BASE+SCI_RDR:8,r0l\n\tbclr\t#6,@SCI1_BASE+SCI_SSR:8\n"
-    "tx:\tbtst\t#7,@SCI1_BASE+SCI_SSR:8\n\tbeq\ttx\n"
-    "\tmov.b\tr0l,@SCI1_BASE+SCI_TDR:8\n\tbclr\t#7,@SCI1_BASE+SCI_SSR:8\n\tbra\trx\n";
+std::string EchoSource() {
+  std::ifstream in(VANTOR_BOARD_TEST_DIR "/chip_echo_program.s");
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 class SerialProgramTest : public ::testing::Test {
  protected:
@@ -42,7 +43,7 @@ class SerialProgramTest : public ::testing::Test {
 };
 
 TEST_F(SerialProgramTest, EchoProgramAnswersAndIdleTimeIsSkipped) {
-  Boot(kEcho);
+  Boot(EchoSource());
   for (int byte : {0x00, 0x5A, 0xFF, 0xC3}) {
     EXPECT_EQ(Exchange(chip_, static_cast<std::uint8_t>(byte)), byte);
   }
@@ -75,7 +76,7 @@ TEST_F(SerialProgramTest, ReadingTooSlowlyOverrunsTheReceiver) {
 }
 
 TEST_F(SerialProgramTest, PromptReaderSeesNoOverrun) {
-  Boot(kEcho);
+  Boot(EchoSource());
   for (std::uint8_t byte : {0x01, 0x02, 0x03, 0x04}) chip_.HostSend(byte);
   chip_.RunForMicroseconds(10000);
   std::uint8_t got[4] = {};

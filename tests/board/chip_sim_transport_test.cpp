@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 
 #include "link/boot_mode.h"
 #include "link/serial_link.h"
 #include "link/serial_transport.h"
-#include "tests/board/chip_assembler.h"
 #include "tests/board/chip_host_profile.h"
 
 namespace vantor::board {
@@ -23,9 +23,7 @@ namespace d = device;
 class SimTransportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!testing::AssemblerAvailable()) GTEST_SKIP() << "h8300-hms binutils not installed";
-    std::string errors;
-    ASSERT_TRUE(testing::PrepareEchoProfile(errors)) << errors;
+    if (!testing::PrepareEchoProfile()) GTEST_SKIP() << "built without the h8300-hms binutils";
     SetTransportSelector(&SimTransportFor);
     ResetSimBoard();
     SetSimBoardClock(d::kDefaultClockHz);
@@ -48,6 +46,10 @@ struct ClockCase {
   std::uint32_t hz;
   std::uint8_t brr;
 };
+
+void PrintTo(const ClockCase& c, std::ostream* out) {
+  *out << c.hz << " Hz";
+}
 
 class SimTransportClockTest : public SimTransportTest,
                               public ::testing::WithParamInterface<ClockCase> {};
