@@ -21,13 +21,18 @@ std::string Figures(const ProgressFigures& figures, unsigned done, unsigned tota
   std::string line = text;
 
   if (done == 0 || figures.elapsedSeconds <= 0.0) {
-    line += "-- B/s " + FormatDuration(figures.elapsedSeconds) + " elapsed -- left";
+    line += "-- B/s ";
+    line += FormatDuration(figures.elapsedSeconds);
+    line += " elapsed -- left";
   } else {
     const double rate = bytesDone / figures.elapsedSeconds;
     const double left = (bytesTotal - bytesDone) / rate;
     std::snprintf(text, sizeof text, "%.0f B/s ", rate);
     line += text;
-    line += FormatDuration(figures.elapsedSeconds) + " elapsed " + FormatDuration(left) + " left";
+    line += FormatDuration(figures.elapsedSeconds);
+    line += " elapsed ";
+    line += FormatDuration(left);
+    line += " left";
   }
   if (figures.hasAddress) {
     std::snprintf(text, sizeof text, " h'%08X", static_cast<unsigned>(figures.address));
@@ -66,7 +71,10 @@ std::string FormatProgressLine(const ProgressFigures& figures, unsigned width) {
   std::string line;
   if (bar >= kNarrowestBar) {
     const unsigned filled = total == 0 ? bar : done * bar / total;
-    line = "[" + std::string(filled, '#') + std::string(bar - filled, '-') + "] ";
+    line += '[';
+    line.append(filled, '#');
+    line.append(bar - filled, '-');
+    line += "] ";
   }
   line += text;
   if (usable != 0 && line.size() > usable) line.resize(usable);
