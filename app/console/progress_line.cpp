@@ -8,6 +8,9 @@ namespace {
 
 constexpr unsigned kWidestBar = 20;
 constexpr unsigned kNarrowestBar = 5;
+// Room kept for the figures when the bar is sized, so that the bar keeps its
+// width from one redraw to the next while the figures change length.
+constexpr std::size_t kFiguresRoom = 70;
 
 // Everything but the bar: counts, amounts, rate, times and the address.
 std::string Figures(const ProgressFigures& figures, unsigned done, unsigned total) {
@@ -65,7 +68,8 @@ std::string FormatProgressLine(const ProgressFigures& figures, unsigned width) {
   const unsigned usable = width > 1 ? width - 1 : 0;
   unsigned bar = kWidestBar;
   if (usable != 0) {
-    const std::size_t room = usable > text.size() + 3 ? usable - text.size() - 3 : 0;
+    const std::size_t kept = text.size() > kFiguresRoom ? text.size() : kFiguresRoom;
+    const std::size_t room = usable > kept + 3 ? usable - kept - 3 : 0;
     bar = room < kWidestBar ? static_cast<unsigned>(room) : kWidestBar;
   }
   std::string line;

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -352,6 +353,10 @@ TEST_F(ConsoleProgramTest, AProgressLineIsDrawnWhenStderrIsATerminal) {
   ASSERT_EQ(::unlockpt(terminal), 0);
   const int screen = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY);
   ASSERT_GE(screen, 0);
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = 120;  // wide enough for the whole bar
+  ASSERT_EQ(::ioctl(screen, TIOCSWINSZ, &size), 0);
 
   target_.Start();
   const pid_t pid = Spawn({"--yes", file_, target_.SlavePath()}, screen);

@@ -54,6 +54,11 @@ TEST(ProgressLine, EdgesOfTheFigures) {
             "[###---] 1024/2048 blocks 128/256 KiB 880 B/s 2:29 elapsed 2:29 left h'0003FF80");
   EXPECT_EQ(FormatProgressLine(at, 40), "1024/2048 blocks 128/256 KiB 880 B/s 2:");
   EXPECT_EQ(FormatProgressLine(at, 200), FormatProgressLine(at));
+  // Shorter figures leave the bar as wide as before: it does not jump about.
+  ProgressFigures early = at;
+  early.blocksDone = 3;
+  early.elapsedSeconds = 0.4;
+  EXPECT_EQ(FormatProgressLine(early, 80).substr(0, 9), "[------] ");
 
   EXPECT_EQ(FormatDuration(59.6), "1:00");
   EXPECT_EQ(FormatDuration(3725.0), "1:02:05");
