@@ -222,6 +222,10 @@ TEST_F(ConsoleTest, HelpForANewcomerAndUsageErrors) {
                            "スイッチを切り替えて電源を入れてください", "example:", "130"}) {
     EXPECT_TRUE(Contains(help, part)) << part;
   }
+
+  ResetOutput();
+  EXPECT_EQ(Run({"--list-ports"}), kExitDone);
+  EXPECT_EQ(Contains(ReadAll(out_), "sim\n"), SimBoardBuiltIn());
   EXPECT_EQ(target_.Sessions(), 0u);
 }
 
