@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "board/instruction_table.h"
 
@@ -35,7 +36,6 @@ struct Executor {
   const InstructionForm& f;
   const std::uint8_t* b;
   std::uint32_t address;  // of the instruction
-  unsigned extra = 0;     // internal states beyond the table's
 
   // ---- registers --------------------------------------------------------
   std::uint32_t GetB(unsigned n) const {
@@ -477,7 +477,7 @@ struct Executor {
         return true;
       }
       case Op::kTrapa:
-        extra += c.Exception(kVectorTrapa0 + f.dst.value, c.interruptMode_ == 2);
+        c.Exception(kVectorTrapa0 + f.dst.value, c.interruptMode_ == 2);
         return true;
       case Op::kLdc:
       case Op::kAndc:
@@ -524,8 +524,10 @@ struct Executor {
         const unsigned first = f.op == Op::kLdm ? named + 1 - count : named;
         // Lists start at a register number divisible by the count's span:
         // ER0/2/4/6 for two, ER0/4 for three and four.
-        if (named + 1 < count || first % (count == 2 ? 2 : 4) != 0 || first + count > 8)
+        if ((f.op == Op::kLdm && named + 1 < count) || first % (count == 2 ? 2 : 4) != 0 ||
+            first + count > 8) {
           return false;
+        }
         if (f.op == Op::kStm) {
           for (unsigned r = first; r < first + count; ++r) Push32(c.er_[r]);
         } else {
@@ -723,9 +725,237 @@ struct Executor {
   }
 };
 
+// Specialised executors for the forms that make up most of a program's
+// instructions (register and immediate arithmetic, moves, branches); chosen
+// per table row from its operation, size and addressing modes. Every other
+// form runs through the general Executor. Both give the same results; the
+// tests run all of them.
+struct FastPaths {
+  template <unsigned N>
+  static std::uint32_t Get(const Cpu& c, unsigned n) {
+    if constexpr (N == 1) {
+      return n < 8 ? (c.er_[n] >> 8) & 0xFF : c.er_[n - 8] & 0xFF;
+    } else if constexpr (N == 2) {
+      return n < 8 ? c.er_[n] & 0xFFFF : c.er_[n - 8] >> 16;
+    } else {
+      return c.er_[n & 7];
+    }
+  }
+  template <unsigned N>
+  static void Set(Cpu& c, unsigned n, std::uint32_t v) {
+    if constexpr (N == 1) {
+      if (n < 8) {
+        c.er_[n] = (c.er_[n] & 0xFFFF00FFu) | (v & 0xFF) << 8;
+      } else {
+        c.er_[n - 8] = (c.er_[n - 8] & 0xFFFFFF00u) | (v & 0xFF);
+      }
+    } else if constexpr (N == 2) {
+      if (n < 8) {
+        c.er_[n] = (c.er_[n] & 0xFFFF0000u) | (v & 0xFFFF);
+      } else {
+        c.er_[n - 8] = (c.er_[n - 8] & 0xFFFFu) | (v & 0xFFFF) << 16;
+      }
+    } else {
+      c.er_[n & 7] = v;
+    }
+  }
+
+  // ADD/SUB/CMP/AND/OR/XOR/MOV with a register or immediate source and a
+  // register destination.
+  template <Op kOp, unsigned N, bool kImm>
+  static bool Alu(Cpu& c, const InstructionForm& f, const std::uint8_t* b) {
+    Executor ex{c, f, b, 0};
+    const unsigned dn = Nibble(b, f.dst.regNibble);
+    std::uint32_t s;
+    if constexpr (kImm) {
+      s = Ext(b, f.src.extNibble, N);
+    } else {
+      s = Get<N>(c, Nibble(b, f.src.regNibble));
+    }
+    if constexpr (kOp == Op::kMov) {
+      Set<N>(c, dn, s);
+      ex.SetLogic(s, N);
+    } else {
+      const std::uint32_t d = Get<N>(c, dn);
+      std::uint32_t r;
+      if constexpr (kOp == Op::kAdd) {
+        r = ex.Add(d, s, 0, N);
+      } else if constexpr (kOp == Op::kSub || kOp == Op::kCmp) {
+        r = ex.Sub(d, s, 0, N);
+      } else if constexpr (kOp == Op::kAnd) {
+        r = d & s;
+      } else if constexpr (kOp == Op::kOr) {
+        r = d | s;
+      } else {
+        r = d ^ s;
+      }
+      if constexpr (kOp == Op::kAnd || kOp == Op::kOr || kOp == Op::kXor) {
+        ex.SetLogic(r, N);
+      } else {
+        ex.Flag(kCcrZ, (r & SizeMask(N)) == 0);
+      }
+      if constexpr (kOp != Op::kCmp) Set<N>(c, dn, r);
+    }
+    return true;
+  }
+
+  // MOV between a register and memory in one addressing mode.
+  template <unsigned N, Mode kMode, bool kLoad>
+  static bool Move(Cpu& c, const InstructionForm& f, const std::uint8_t* b) {
+    Executor ex{c, f, b, 0};
+    const Operand& mem = kLoad ? f.src : f.dst;
+    const Operand& reg = kLoad ? f.dst : f.src;
+    const unsigned rn = Nibble(b, reg.regNibble);
+    std::uint32_t ea;
+    if constexpr (kMode == Mode::kInd) {
+      ea = c.er_[Nibble(b, mem.regNibble) & 7];
+    } else if constexpr (kMode == Mode::kPostInc) {
+      std::uint32_t& r = c.er_[Nibble(b, mem.regNibble) & 7];
+      ea = r;
+      if constexpr (kLoad) r += N;
+    } else if constexpr (kMode == Mode::kPreDec) {
+      ea = c.er_[Nibble(b, mem.regNibble) & 7] - N;
+    } else if constexpr (kMode == Mode::kDisp16) {
+      ea = c.er_[Nibble(b, mem.regNibble) & 7] +
+           static_cast<std::uint32_t>(static_cast<std::int16_t>(Ext(b, mem.extNibble, 2)));
+    } else if constexpr (kMode == Mode::kDisp32) {
+      ea = c.er_[Nibble(b, mem.regNibble) & 7] + Ext(b, mem.extNibble, 4);
+    } else if constexpr (kMode == Mode::kAbs8) {
+      ea = 0xFFFF00u | Ext(b, mem.extNibble, 1);
+    } else if constexpr (kMode == Mode::kAbs16) {
+      ea = static_cast<std::uint32_t>(static_cast<std::int16_t>(Ext(b, mem.extNibble, 2)));
+    } else {
+      ea = Ext(b, mem.extNibble, 4);
+    }
+    std::uint32_t v;
+    if constexpr (kLoad) {
+      v = ex.Load(ea, N);
+      Set<N>(c, rn, v);
+    } else {
+      // The register is read before @-ERn moves.
+      v = Get<N>(c, rn);
+      if constexpr (kMode == Mode::kPreDec) c.er_[Nibble(b, mem.regNibble) & 7] = ea;
+      ex.Store(ea, N, v);
+    }
+    ex.SetLogic(v, N);
+    return true;
+  }
+
+  template <bool kWide>
+  static bool Branch(Cpu& c, const InstructionForm& f, const std::uint8_t* b) {
+    Executor ex{c, f, b, 0};
+    if (ex.Condition(f.condition)) {
+      const std::int32_t disp = kWide ? static_cast<std::int16_t>(Ext(b, f.dst.extNibble, 2))
+                                      : static_cast<std::int8_t>(b[f.dst.extNibble / 2]);
+      c.pc_ = (c.pc_ + static_cast<std::uint32_t>(disp)) & kPcMask & ~1u;
+    }
+    return true;
+  }
+
+  static bool General(Cpu& c, const InstructionForm& f, const std::uint8_t* b) {
+    Executor ex{c, f, b, 0};
+    return ex.Run();
+  }
+
+  template <Op kOp, unsigned N>
+  static Cpu::Handler AluFor(const InstructionForm& f) {
+    if (f.src.mode == Mode::kImm) return &Alu<kOp, N, true>;
+    return &Alu<kOp, N, false>;
+  }
+  template <Op kOp>
+  static Cpu::Handler AluSized(const InstructionForm& f) {
+    switch (f.size) {
+      case Size::kByte:
+        return AluFor<kOp, 1>(f);
+      case Size::kWord:
+        return AluFor<kOp, 2>(f);
+      default:
+        return AluFor<kOp, 4>(f);
+    }
+  }
+  template <unsigned N, bool kLoad>
+  static Cpu::Handler MoveFor(Mode m) {
+    switch (m) {
+      case Mode::kInd:
+        return &Move<N, Mode::kInd, kLoad>;
+      case Mode::kPostInc:
+        return &Move<N, Mode::kPostInc, kLoad>;
+      case Mode::kPreDec:
+        return &Move<N, Mode::kPreDec, kLoad>;
+      case Mode::kDisp16:
+        return &Move<N, Mode::kDisp16, kLoad>;
+      case Mode::kDisp32:
+        return &Move<N, Mode::kDisp32, kLoad>;
+      case Mode::kAbs8:
+        return &Move<N, Mode::kAbs8, kLoad>;
+      case Mode::kAbs16:
+        return &Move<N, Mode::kAbs16, kLoad>;
+      case Mode::kAbs32:
+        return &Move<N, Mode::kAbs32, kLoad>;
+      default:
+        return nullptr;
+    }
+  }
+
+  static const Cpu::Handler* All() {
+    static const std::vector<Cpu::Handler> handlers = [] {
+      std::vector<Cpu::Handler> h;
+      for (const InstructionForm& f : InstructionForms()) h.push_back(FastPaths::For(f));
+      return h;
+    }();
+    return handlers.data();
+  }
+
+  static Cpu::Handler For(const InstructionForm& f) {
+    const bool regDst = Executor::IsRegister(f.dst.mode);
+    const bool simpleSrc = Executor::IsRegister(f.src.mode) || f.src.mode == Mode::kImm;
+    if (regDst && simpleSrc) {
+      switch (f.op) {
+        case Op::kMov:
+          return AluSized<Op::kMov>(f);
+        case Op::kAdd:
+          return AluSized<Op::kAdd>(f);
+        case Op::kSub:
+          return AluSized<Op::kSub>(f);
+        case Op::kCmp:
+          return AluSized<Op::kCmp>(f);
+        case Op::kAnd:
+          return AluSized<Op::kAnd>(f);
+        case Op::kOr:
+          return AluSized<Op::kOr>(f);
+        case Op::kXor:
+          return AluSized<Op::kXor>(f);
+        default:
+          break;
+      }
+    }
+    if (f.op == Op::kMov && (regDst || Executor::IsRegister(f.src.mode))) {
+      const bool load = regDst;
+      const Mode m = load ? f.src.mode : f.dst.mode;
+      Cpu::Handler h = nullptr;
+      switch (f.size) {
+        case Size::kByte:
+          h = load ? MoveFor<1, true>(m) : MoveFor<1, false>(m);
+          break;
+        case Size::kWord:
+          h = load ? MoveFor<2, true>(m) : MoveFor<2, false>(m);
+          break;
+        default:
+          h = load ? MoveFor<4, true>(m) : MoveFor<4, false>(m);
+          break;
+      }
+      if (h != nullptr) return h;
+    }
+    if (f.op == Op::kBcc) return f.dst.mode == Mode::kPcRel16 ? &Branch<true> : &Branch<false>;
+    return &General;
+  }
+};
+
 Cpu::Cpu(MemoryBus& bus, Scheduler& scheduler) : bus_(bus), scheduler_(scheduler) {
   std::memset(pendingPriority_, -1, sizeof pendingPriority_);
   firstWord_ = FirstWordForms();
+  handlers_ = FastPaths::All();
+  formsBase_ = InstructionForms().data();
 }
 
 void Cpu::Reset() {
@@ -828,19 +1058,20 @@ unsigned Cpu::Illegal(std::uint32_t address, int words, const std::uint8_t* byte
 unsigned Cpu::Execute() {
   const std::uint32_t address = pc_;
   std::uint8_t scratch[10];
-  const std::uint8_t* bytes = bus_.InstructionBytes(address, scratch);
+  unsigned fetch;
+  const std::uint8_t* bytes = bus_.InstructionBytes(address, scratch, fetch);
   const InstructionForm* form = firstWord_[static_cast<unsigned>(bytes[0]) << 8 | bytes[1]];
   if (form == nullptr) {
     int words = 1;
     form = DecodeInstruction(bytes, &words);
     if (form == nullptr) return Illegal(address, words, bytes);
   }
-  const unsigned fetch = bus_.FetchStates(address);
   pc_ = (address + form->length) & kPcMask;
-  Executor ex{*this, *form, bytes, address};
-  if (!ex.Run()) return Illegal(address, form->length / 2, bytes);
+  if (!handlers_[form - formsBase_](*this, *form, bytes)) {
+    return Illegal(address, form->length / 2, bytes);
+  }
   ++instructions_;
-  return form->fetches * fetch + bus_.TakeAccessStates() + form->internal + ex.extra;
+  return form->fetches * fetch + bus_.TakeAccessStates() + form->internal;
 }
 
 unsigned Cpu::Step() {
@@ -873,6 +1104,13 @@ unsigned Cpu::Step() {
 
 StopReason Cpu::Run(std::uint64_t untilState) {
   while (!stopped_ && scheduler_.now() < untilState) {
+    if (pendingCount_ == 0 && !sleeping_ && !traceHandler_) {
+      // The common case, without the checks Step makes.
+      const unsigned states = Execute();
+      scheduler_.Advance(states);
+      if (scheduler_.Due()) scheduler_.RunDue();
+      continue;
+    }
     if (sleeping_ && pendingCount_ == 0) {
       // Sleeping: skip to the next event, but not beyond the limit.
       if (scheduler_.nextEventTime() >= untilState) {

@@ -117,6 +117,8 @@ class Cpu {
 
  private:
   friend struct Executor;
+  friend struct FastPaths;
+  using Handler = bool (*)(Cpu&, const InstructionForm&, const std::uint8_t*);
 
   unsigned Execute();
   int AcceptableInterrupt() const;
@@ -127,6 +129,9 @@ class Cpu {
   MemoryBus& bus_;
   Scheduler& scheduler_;
   const InstructionForm* const* firstWord_ = nullptr;
+  // The executor of each form, indexed like InstructionForms().
+  const Handler* handlers_ = nullptr;
+  const InstructionForm* formsBase_ = nullptr;
   std::uint32_t er_[8] = {};
   std::uint32_t pc_ = 0;
   std::uint8_t ccr_ = kCcrI;

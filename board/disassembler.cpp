@@ -1,6 +1,8 @@
 #include "board/disassembler.h"
 
 #include <cstdio>
+#include <initializer_list>
+#include <string_view>
 
 namespace vantor::board {
 namespace {
@@ -18,20 +20,34 @@ std::string Hex(std::uint32_t v) {
 }
 
 std::string RegB(unsigned n) {
-  return std::string("r") + static_cast<char>('0' + (n & 7)) + (n < 8 ? 'h' : 'l');
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "r%u%c", n & 7, n < 8 ? 'h' : 'l');
+  return buf;
 }
 std::string RegW(unsigned n) {
-  return std::string(n < 8 ? "r" : "e") + static_cast<char>('0' + (n & 7));
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%c%u", n < 8 ? 'r' : 'e', n & 7);
+  return buf;
 }
 std::string RegL(unsigned n) {
-  return std::string("er") + static_cast<char>('0' + (n & 7));
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "er%u", n & 7);
+  return buf;
+}
+
+// Concatenation without operator+ on literals (which GCC 12 warns about
+// wrongly at -O2).
+std::string Cat(std::initializer_list<std::string_view> parts) {
+  std::string s;
+  for (std::string_view p : parts) s.append(p);
+  return s;
 }
 
 std::string Branch(std::int32_t disp, std::uint32_t next) {
   std::string s = ".";
   if (disp > 0) s += "+";
   s += std::to_string(disp);
-  return s + " (" + Hex(next + static_cast<std::uint32_t>(disp)) + ")";
+  return Cat({s, " (", Hex(next + static_cast<std::uint32_t>(disp)), ")"});
 }
 
 std::string Format(const InstructionForm& f, const Operand& o, const std::uint8_t* b,
@@ -49,37 +65,37 @@ std::string Format(const InstructionForm& f, const Operand& o, const std::uint8_
       return RegL(r);
     case Mode::kImm: {
       const unsigned bytes = f.size == Size::kLong ? 4 : f.size == Size::kWord ? 2 : 1;
-      return "#" + Hex(Ext(b, o.extNibble, bytes));
+      return Cat({"#", Hex(Ext(b, o.extNibble, bytes))});
     }
     case Mode::kBitNum:
-      return "#" + Hex(r & 7);
+      return Cat({"#", Hex(r & 7)});
     case Mode::kConst:
-      return f.op == Op::kTrapa ? "#" + Hex(o.value) : "#" + std::to_string(o.value);
+      return Cat({"#", f.op == Op::kTrapa ? Hex(o.value) : std::to_string(o.value)});
     case Mode::kInd:
-      return "@" + RegL(r);
+      return Cat({"@", RegL(r)});
     case Mode::kDisp16:
-      return "@(" + Hex(Ext(b, o.extNibble, 2)) + ":16," + RegL(r) + ")";
+      return Cat({"@(", Hex(Ext(b, o.extNibble, 2)), ":16,", RegL(r), ")"});
     case Mode::kDisp32:
-      return "@(" + Hex(Ext(b, o.extNibble, 4)) + ":32," + RegL(r) + ")";
+      return Cat({"@(", Hex(Ext(b, o.extNibble, 4)), ":32,", RegL(r), ")"});
     case Mode::kPostInc:
-      return "@" + RegL(r) + "+";
+      return Cat({"@", RegL(r), "+"});
     case Mode::kPreDec:
-      return "@-" + RegL(r);
+      return Cat({"@-", RegL(r)});
     case Mode::kAbs8:
-      return "@" + Hex(Ext(b, o.extNibble, 1)) + ":8";
+      return Cat({"@", Hex(Ext(b, o.extNibble, 1)), ":8"});
     case Mode::kAbs16:
-      return "@" + Hex(Ext(b, o.extNibble, 2)) + ":16";
+      return Cat({"@", Hex(Ext(b, o.extNibble, 2)), ":16"});
     case Mode::kAbs24:
-      return "@" + Hex(Ext(b, o.extNibble, 3)) + ":24";
+      return Cat({"@", Hex(Ext(b, o.extNibble, 3)), ":24"});
     case Mode::kAbs32:
-      return "@" + Hex(Ext(b, o.extNibble, 4)) + ":32";
+      return Cat({"@", Hex(Ext(b, o.extNibble, 4)), ":32"});
     case Mode::kPcRel8:
       return Branch(static_cast<std::int8_t>(Ext(b, o.extNibble, 1)), next);
     case Mode::kPcRel16:
       return Branch(static_cast<std::int16_t>(Ext(b, o.extNibble, 2)), next);
     case Mode::kMemInd: {
       const std::uint32_t aa = Ext(b, o.extNibble, 1);
-      return "@@" + std::to_string(aa) + " (" + Hex(aa) + ")";
+      return Cat({"@@", std::to_string(aa), " (", Hex(aa), ")"});
     }
     case Mode::kCcr:
       return "ccr";
@@ -88,7 +104,7 @@ std::string Format(const InstructionForm& f, const Operand& o, const std::uint8_
     case Mode::kRegList: {
       // LDM names the last register of the list, STM the first.
       const unsigned last = f.op == Op::kLdm ? (r & 7) : (r & 7) + o.value - 1u;
-      return RegL(last + 1u - o.value) + "-" + RegL(last);
+      return Cat({RegL(last + 1u - o.value), "-", RegL(last)});
     }
     case Mode::kStackPop:
       return "@sp+";

@@ -133,7 +133,7 @@ std::vector<InstructionForm> Rows() {
       {"mov.l", "0100 6F ST kkkk", Op::kMov, L, D16('S', 'k'), RL('T'), 3, 0},
       {"mov.l", "0100 6F +TS kkkk", Op::kMov, L, RL('S'), D16('T', 'k'), 3, 0},
       {"mov.l", "0100 78 S0 6B 2T kkkkkkkk", Op::kMov, L, D32('S', 'k'), RL('T'), 5, 0},
-      {"mov.l", "0100 78 T0 6B AS kkkkkkkk", Op::kMov, L, RL('S'), D32('T', 'k'), 5, 0},
+      {"mov.l", "0100 78 +T0 6B AS kkkkkkkk", Op::kMov, L, RL('S'), D32('T', 'k'), 5, 0},
       {"mov.l", "0100 6D ST", Op::kMov, L, PostInc('S'), RL('T'), 2, 1},
       {"mov.l", "0100 6D +TS", Op::kMov, L, RL('S'), PreDec('T'), 2, 1},
       {"mov.l", "0100 6B 0T mmmm", Op::kMov, L, A16('m'), RL('T'), 3, 0},
@@ -441,13 +441,6 @@ void Compile(InstructionForm& f) {
   }
 }
 
-bool Matches(const InstructionForm& f, const std::uint8_t* bytes, unsigned from) {
-  for (unsigned i = from; i < f.length; ++i) {
-    if ((bytes[i] & f.mask[i]) != f.bits[i]) return false;
-  }
-  return true;
-}
-
 int FixedBits(const InstructionForm& f) {
   int count = 0;
   for (unsigned i = 0; i < f.length; ++i) count += std::popcount(f.mask[i]);
@@ -514,13 +507,14 @@ const InstructionForm* DecodeInstruction(const std::uint8_t* bytes, int* wordsEx
   int examined = 1;
   const InstructionForm* found = nullptr;
   for (const InstructionForm* f : t.groups[t.groupOf[w]]) {
-    for (unsigned i = 2; i < f->length; ++i) {
-      if (f->mask[i] != 0) examined = std::max(examined, static_cast<int>(i / 2 + 1));
-    }
-    if (Matches(*f, bytes, 2)) {
+    unsigned i = 2;
+    while (i < f->length && (bytes[i] & f->mask[i]) == f->bits[i]) ++i;
+    if (i == f->length) {
       found = f;
       break;
     }
+    // The word that ruled this form out.
+    examined = std::max(examined, static_cast<int>(i / 2 + 1));
   }
   if (wordsExamined != nullptr) *wordsExamined = examined;
   return found;

@@ -142,6 +142,20 @@ class MemoryBus {
     return scratch;
   }
 
+  // The same, also giving the cost of one fetch there.
+  const std::uint8_t* InstructionBytes(std::uint32_t address, std::uint8_t* scratch,
+                                       unsigned& fetchStates) const {
+    address &= kAddressMask;
+    const Page& p = pages_[address >> kPageBits];
+    if (p.read != nullptr && (address & kPageMask) <= kPageMask - 9) {
+      fetchStates = p.states16;
+      return p.read + (address & kPageMask);
+    }
+    fetchStates = FetchStates(address);
+    for (unsigned i = 0; i < 10; ++i) scratch[i] = Peek8(address + i);
+    return scratch;
+  }
+
   // Side-effect-free reads and cost-free writes for loaders, dumps, the
   // disassembler and tests. Poke writes plain memory even when read-only
   // and ignores devices.

@@ -64,3 +64,22 @@ endif()
 vantor_defaults(chip_host_tests)
 target_link_libraries(chip_host_tests PRIVATE vantor_sim_transport GTest::gtest_main)
 gtest_discover_tests(chip_host_tests)
+
+# The chip's benchmark (release preset); kept here beside the test helpers
+# it shares.
+if(VANTOR_BENCH AND NOT WIN32)
+  find_package(benchmark REQUIRED)
+  add_executable(chip_bench
+    ${PROJECT_SOURCE_DIR}/bench/chip_bench.cpp
+    chip_assembler.cpp
+    chip_boot_helper.cpp
+    chip_host_profile.cpp
+  )
+  if(VANTOR_H8300_AS)
+    target_sources(chip_bench PRIVATE ${_chip_echo_inc})
+    target_compile_definitions(chip_bench PRIVATE VANTOR_ECHO_PROGRAM_INC="${_chip_echo_inc}")
+  endif()
+  target_compile_definitions(chip_bench PRIVATE VANTOR_FIRMWARE_DIR="${PROJECT_SOURCE_DIR}/firmware")
+  vantor_defaults(chip_bench)
+  target_link_libraries(chip_bench PRIVATE vantor_sim_transport benchmark::benchmark)
+endif()
