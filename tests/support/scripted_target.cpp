@@ -90,12 +90,13 @@ void ChipPlayer::OnByte(std::uint8_t byte) {
       state_ = State::kLengthHigh;
       return;
     case State::kLengthHigh:
+      if (fault_ == Fault::kLengthSilent) silent_ = true;
       Send({fault_ == Fault::kLengthWrongEcho ? static_cast<std::uint8_t>(byte ^ 0x01) : byte});
       programLength_ = static_cast<std::uint16_t>(byte << 8);
       state_ = State::kLengthLow;
       return;
     case State::kLengthLow:
-      Send({byte});
+      Send({fault_ == Fault::kLengthLowWrongEcho ? static_cast<std::uint8_t>(byte ^ 0x80) : byte});
       programLength_ = static_cast<std::uint16_t>(programLength_ | byte);
       state_ = programLength_ == 0 ? State::kCommand : State::kProgram;
       return;

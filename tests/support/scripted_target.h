@@ -39,7 +39,9 @@ class ChipPlayer {
     kBitRateWrongAnswer,    // answers the first 0x00 with 0x11
     kHandshakeSilent,       // no 0xAA after 0x55
     kHandshakeWrong,        // 0xA5 after 0x55
+    kLengthSilent,          // never echoes the length's high byte
     kLengthWrongEcho,       // echoes the length's high byte wrongly
+    kLengthLowWrongEcho,    // echoes the length's low byte wrongly
     kProgramWrongEcho,      // echoes program byte number `faultIndex` wrongly
     kProgramSilent,         // stops echoing at program byte number `faultIndex`
     kEraseSilent,           // never reports the erase
