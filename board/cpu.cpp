@@ -162,13 +162,14 @@ struct Executor {
   }
   void SetNZ(std::uint32_t v, unsigned bytes) {
     const std::uint32_t m = SizeMask(bytes);
-    Flag(kCcrN, (v >> (bytes * 8 - 1)) & 1);
-    Flag(kCcrZ, (v & m) == 0);
+    const unsigned flags = ((v >> (bytes * 8 - 1)) & 1 ? kCcrN : 0) | ((v & m) == 0 ? kCcrZ : 0);
+    c.ccr_ = static_cast<std::uint8_t>((c.ccr_ & ~(kCcrN | kCcrZ)) | flags);
   }
   // N and Z from the value, V cleared: moves, logic, extensions.
   void SetLogic(std::uint32_t v, unsigned bytes) {
-    SetNZ(v, bytes);
-    Flag(kCcrV, false);
+    const std::uint32_t m = SizeMask(bytes);
+    const unsigned flags = ((v >> (bytes * 8 - 1)) & 1 ? kCcrN : 0) | ((v & m) == 0 ? kCcrZ : 0);
+    c.ccr_ = static_cast<std::uint8_t>((c.ccr_ & ~(kCcrN | kCcrZ | kCcrV)) | flags);
   }
   static std::uint32_t HalfMask(unsigned bytes) {
     return bytes == 1 ? 0xFu : bytes == 2 ? 0xFFFu : 0xFFFFFFFu;
@@ -181,10 +182,12 @@ struct Executor {
     const std::uint32_t r = static_cast<std::uint32_t>(wide) & m;
     const unsigned top = bytes * 8 - 1;
     const std::uint32_t hm = HalfMask(bytes);
-    Flag(kCcrH, (d & hm) + (s & hm) + carry > hm);
-    Flag(kCcrV, (((d ^ r) & (s ^ r)) >> top) & 1);
-    Flag(kCcrC, (wide >> (top + 1)) & 1);
-    Flag(kCcrN, (r >> top) & 1);
+    // One write of CCR (it is a byte, which the compiler must assume may
+    // alias anything).
+    const unsigned flags = ((d & hm) + (s & hm) + carry > hm ? kCcrH : 0) |
+                           ((((d ^ r) & (s ^ r)) >> top) & 1 ? kCcrV : 0) |
+                           ((wide >> (top + 1)) & 1 ? kCcrC : 0) | ((r >> top) & 1 ? kCcrN : 0);
+    c.ccr_ = static_cast<std::uint8_t>((c.ccr_ & ~(kCcrH | kCcrV | kCcrC | kCcrN)) | flags);
     return r;
   }
   // d - s - borrow with every flag; H is the borrow into bit 3, 11 or 27.
@@ -195,10 +198,11 @@ struct Executor {
     const std::uint32_t r = (d - s - borrow) & m;
     const unsigned top = bytes * 8 - 1;
     const std::uint32_t hm = HalfMask(bytes);
-    Flag(kCcrH, (s & hm) + borrow > (d & hm));
-    Flag(kCcrV, (((d ^ s) & (d ^ r)) >> top) & 1);
-    Flag(kCcrC, std::uint64_t{s} + borrow > d);
-    Flag(kCcrN, (r >> top) & 1);
+    const unsigned flags = ((s & hm) + borrow > (d & hm) ? kCcrH : 0) |
+                           ((((d ^ s) & (d ^ r)) >> top) & 1 ? kCcrV : 0) |
+                           (std::uint64_t{s} + borrow > d ? kCcrC : 0) |
+                           ((r >> top) & 1 ? kCcrN : 0);
+    c.ccr_ = static_cast<std::uint8_t>((c.ccr_ & ~(kCcrH | kCcrV | kCcrC | kCcrN)) | flags);
     return r;
   }
 
@@ -252,7 +256,9 @@ struct Executor {
 
   // ---- the operations -----------------------------------------------------
   // Returns false when the bits, though matching a row, name no valid
-  // instruction (an LDM/STM register list the core does not have).
+  // instruction (an LDM/STM register list the core does not have). Covers
+  // every operation; moves and register/immediate arithmetic normally run
+  // through the specialised executors below instead.
   bool Run() {
     const unsigned n = Bytes(f.size);
     switch (f.op) {
@@ -906,6 +912,20 @@ struct FastPaths {
     return handlers.data();
   }
 
+  static const Cpu::Dispatch* FirstWords() {
+    static const std::vector<Cpu::Dispatch> table = [] {
+      const InstructionForm* const* single = FirstWordForms();
+      const InstructionForm* base = InstructionForms().data();
+      const Cpu::Handler* handlers = All();
+      std::vector<Cpu::Dispatch> t(65536, Cpu::Dispatch{nullptr, nullptr});
+      for (unsigned w = 0; w < 65536; ++w) {
+        if (single[w] != nullptr) t[w] = Cpu::Dispatch{single[w], handlers[single[w] - base]};
+      }
+      return t;
+    }();
+    return table.data();
+  }
+
   static Cpu::Handler For(const InstructionForm& f) {
     const bool regDst = Executor::IsRegister(f.dst.mode);
     const bool simpleSrc = Executor::IsRegister(f.src.mode) || f.src.mode == Mode::kImm;
@@ -953,7 +973,7 @@ struct FastPaths {
 
 Cpu::Cpu(MemoryBus& bus, Scheduler& scheduler) : bus_(bus), scheduler_(scheduler) {
   std::memset(pendingPriority_, -1, sizeof pendingPriority_);
-  firstWord_ = FirstWordForms();
+  firstWord_ = FastPaths::FirstWords();
   handlers_ = FastPaths::All();
   formsBase_ = InstructionForms().data();
 }
@@ -1060,16 +1080,26 @@ unsigned Cpu::Execute() {
   std::uint8_t scratch[10];
   unsigned fetch;
   const std::uint8_t* bytes = bus_.InstructionBytes(address, scratch, fetch);
-  const InstructionForm* form = firstWord_[static_cast<unsigned>(bytes[0]) << 8 | bytes[1]];
+  const Dispatch& d = firstWord_[static_cast<unsigned>(bytes[0]) << 8 | bytes[1]];
+  const InstructionForm* form = d.form;
+  Handler handler = d.handler;
   if (form == nullptr) {
-    int words = 1;
-    form = DecodeInstruction(bytes, &words);
-    if (form == nullptr) return Illegal(address, words, bytes);
+    const std::uint32_t pair = static_cast<std::uint32_t>(bytes[0]) << 24 |
+                               static_cast<std::uint32_t>(bytes[1]) << 16 |
+                               static_cast<std::uint32_t>(bytes[2]) << 8 | bytes[3];
+    PairEntry& e = pairCache_[(pair ^ pair >> 13) % kPairCache];
+    if (e.form != nullptr && e.words == pair) {
+      form = e.form;
+    } else {
+      int words = 1;
+      form = DecodeInstruction(bytes, &words);
+      if (form == nullptr) return Illegal(address, words, bytes);
+      if (DecidedByTwoWords(static_cast<std::uint16_t>(pair >> 16))) e = PairEntry{pair, form};
+    }
+    handler = handlers_[form - formsBase_];
   }
   pc_ = (address + form->length) & kPcMask;
-  if (!handlers_[form - formsBase_](*this, *form, bytes)) {
-    return Illegal(address, form->length / 2, bytes);
-  }
+  if (!handler(*this, *form, bytes)) return Illegal(address, form->length / 2, bytes);
   ++instructions_;
   return form->fetches * fetch + bus_.TakeAccessStates() + form->internal;
 }

@@ -128,10 +128,23 @@ class Cpu {
 
   MemoryBus& bus_;
   Scheduler& scheduler_;
-  const InstructionForm* const* firstWord_ = nullptr;
-  // The executor of each form, indexed like InstructionForms().
+  // Per first word: the form it decides alone (or null) with its executor;
+  // and the executor of each form, indexed like InstructionForms().
+  struct Dispatch {
+    const InstructionForm* form;
+    Handler handler;
+  };
+  const Dispatch* firstWord_ = nullptr;
   const Handler* handlers_ = nullptr;
   const InstructionForm* formsBase_ = nullptr;
+  // Forms found for first words that need their second word too, by word
+  // pair (direct-mapped; only where two words decide).
+  struct PairEntry {
+    std::uint32_t words = 0;
+    const InstructionForm* form = nullptr;
+  };
+  static constexpr unsigned kPairCache = 1024;
+  PairEntry pairCache_[kPairCache];
   std::uint32_t er_[8] = {};
   std::uint32_t pc_ = 0;
   std::uint8_t ccr_ = kCcrI;

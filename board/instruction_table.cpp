@@ -453,8 +453,9 @@ struct Table {
   std::vector<std::uint16_t> groupOf;  // 65536 entries, index into groups
   std::vector<std::vector<const InstructionForm*>> groups;
   std::vector<const InstructionForm*> single;  // 65536 entries
+  std::vector<bool> twoWords;                  // 65536 entries
 
-  Table() : forms(Rows()), groupOf(65536, 0), single(65536, nullptr) {
+  Table() : forms(Rows()), groupOf(65536, 0), single(65536, nullptr), twoWords(65536, false) {
     for (InstructionForm& f : forms) Compile(f);
     groups.emplace_back();  // group 0: no instruction
     // Bucket by first byte, then resolve each second byte.
@@ -480,6 +481,11 @@ struct Table {
         if (c[0]->mask[i] != 0) decidedByFirstWord = false;
       }
       if (decidedByFirstWord) single[w] = c[0];
+      bool two = true;
+      for (const InstructionForm* f : c) {
+        for (unsigned i = 4; i < f->length; ++i) two = two && f->mask[i] == 0;
+      }
+      twoWords[w] = two;
       groupOf[w] = static_cast<std::uint16_t>(groups.size());
       groups.push_back(std::move(c));
     }
@@ -499,6 +505,10 @@ std::span<const InstructionForm> InstructionForms() {
 
 const InstructionForm* const* FirstWordForms() {
   return TheTable().single.data();
+}
+
+bool DecidedByTwoWords(std::uint16_t firstWord) {
+  return TheTable().twoWords[firstWord];
 }
 
 const InstructionForm* DecodeInstruction(const std::uint8_t* bytes, int* wordsExamined) {

@@ -160,6 +160,11 @@ const InstructionForm* DecodeInstruction(const std::uint8_t* bytes, int* wordsEx
 // DecodeInstruction. Built with the table.
 const InstructionForm* const* FirstWordForms();
 
+// True when the first two words alone decide the form of every instruction
+// that starts with `firstWord` (so a decoder may remember the answer per
+// word pair).
+bool DecidedByTwoWords(std::uint16_t firstWord);
+
 // The value of the nibble at index `n` (0 = top nibble of the first byte).
 inline unsigned Nibble(const std::uint8_t* bytes, unsigned n) {
   return (bytes[n >> 1] >> ((~n & 1u) << 2)) & 0xFu;

@@ -102,7 +102,6 @@ void ReportViolations(const H8s2215Chip& chip, std::size_t& reported) {
 
 int main(int argc, char** argv) {
   Options options;
-  H8s2215Chip* chipForFaults = nullptr;
   struct Fault {
     int kind;
     unsigned long address, pulses;
@@ -147,12 +146,12 @@ int main(int argc, char** argv) {
       value(n);
       faults.push_back({arg == "--dead-cell" ? 0 : 1, n, 0});
     } else if (arg == "--slow-cell") {
-      std::string spec;
-      text(spec);
-      const auto colon = spec.find(':');
+      std::string cell;
+      text(cell);
+      const auto colon = cell.find(':');
       unsigned long address = 0, pulses = 0;
-      if (colon == std::string::npos || !ParseNumber(spec.substr(0, colon).c_str(), address) ||
-          !ParseNumber(spec.substr(colon + 1).c_str(), pulses)) {
+      if (colon == std::string::npos || !ParseNumber(cell.substr(0, colon).c_str(), address) ||
+          !ParseNumber(cell.substr(colon + 1).c_str(), pulses)) {
         std::fputs("vantor-board: --slow-cell takes ADDR:PULSES\n", stderr);
         return 2;
       }
@@ -173,12 +172,11 @@ int main(int argc, char** argv) {
   }
 
   H8s2215Chip chip(options.chip);
-  chipForFaults = &chip;
   for (const Fault& f : faults) {
     const auto address = static_cast<std::uint32_t>(f.address);
-    if (f.kind == 0) chipForFaults->Flash().NeverPrograms(address);
-    if (f.kind == 1) chipForFaults->Flash().NeverErases(address);
-    if (f.kind == 2) chipForFaults->Flash().NeedsPulses(address, static_cast<unsigned>(f.pulses));
+    if (f.kind == 0) chip.Flash().NeverPrograms(address);
+    if (f.kind == 1) chip.Flash().NeverErases(address);
+    if (f.kind == 2) chip.Flash().NeedsPulses(address, static_cast<unsigned>(f.pulses));
   }
   if (!options.flashIn.empty() && !vantor::board::LoadFlash(chip, options.flashIn)) {
     std::fprintf(stderr, "vantor-board: cannot read %s\n", options.flashIn.c_str());

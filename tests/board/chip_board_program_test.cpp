@@ -122,6 +122,35 @@ TEST_F(BoardProgramTest, HostBootsTheBoardOverThePtyAgainAfterEachClose) {
   std::remove(dump.c_str());
 }
 
+TEST_F(BoardProgramTest, CellThatNeverErasesEndsTheBootWithTheEraseFailure) {
+  const std::string flashIn = ::testing::TempDir() + "chip_board_stuck.bin";
+  {
+    std::string image(d::kFlashSize, '\xFF');
+    image[0x2345] = 0x7E;
+    std::ofstream(flashIn, std::ios::binary) << image;
+  }
+  BoardProcess board({"--flash-in", flashIn, "--stuck-cell", "0x2345", "--erase-time", "1000"});
+  ASSERT_FALSE(board.slave().empty());
+  ASSERT_EQ(OpenPort(board.slave().c_str(), 9600, 'n', 8, 1.0f), kOk);
+  ASSERT_EQ(StartBootMode(), kOk);
+  ASSERT_EQ(TransferWriteControlProgram(), kOk);
+  EXPECT_EQ(WaitEraseComplete(), kEraseWrongSignal);  // H'FF instead of H'AA
+  std::remove(flashIn.c_str());
+}
+
+TEST_F(BoardProgramTest, RealtimePacesTheLineToTheWallClock) {
+  BoardProcess board({"--realtime"});
+  ASSERT_FALSE(board.slave().empty());
+  ASSERT_EQ(OpenPort(board.slave().c_str(), 9600, 'n', 8, 1.0f), kOk);
+  // Handshake, length and 256 program bytes, each out and back at 9600
+  // bit/s: at least 259 x 2 x 10 bit times, 540 ms, on the wall clock too.
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(StartBootMode(), kOk);
+  ASSERT_EQ(TransferWriteControlProgram(), kOk);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(530));
+}
+
 TEST_F(BoardProgramTest, ClockThatFitsNoBitRateLeavesTheHostWithoutAnswer) {
   BoardProcess board({"--clock", "2000000"});
   ASSERT_FALSE(board.slave().empty());

@@ -106,6 +106,16 @@ TEST_F(SimTransportTest, EachOpenPowersOnInBootModeAgain) {
   EXPECT_EQ(Boot(), kOk);
 }
 
+TEST_F(SimTransportTest, SleepAndEmptyReadsRunEmulatedTime) {
+  ASSERT_EQ(OpenPort(kSimPortName, 9600, 'n', 8, 1.0f), kOk);
+  const States start = SimBoard().Now();
+  SleepMilliseconds(5);
+  EXPECT_NEAR(StatesToNs(SimBoard().Now() - start, d::kDefaultClockHz), 5e6, 1e3);
+  std::uint8_t byte = 0;
+  EXPECT_EQ(ReceiveByte(byte), kReadTimeout);  // nothing on the line: 10 ms pass
+  EXPECT_NEAR(StatesToNs(SimBoard().Now() - start, d::kDefaultClockHz), 15e6, 1e3);
+}
+
 TEST_F(SimTransportTest, OtherNamesGoToThePlatformBackEnd) {
   EXPECT_EQ(SimTransportFor("COM1"), &PlatformTransport());
   EXPECT_NE(SimTransportFor(kSimPortName), &PlatformTransport());

@@ -1,6 +1,7 @@
-// The flash controller's procedure checks, driven through its register and
-// array interface (the assembled programs in chip_flash_program_test.cpp
-// drive it through the CPU).
+// The flash controller driven through its register and array interface:
+// what the assembled programs of chip_flash_program_test.cpp do not reach
+// (the accepted pulse lengths, the waits between steps, steps out of order,
+// injected faults). Each rule broken by a program is tested there.
 #include "board/flash_controller.h"
 
 #include <gtest/gtest.h>
@@ -121,39 +122,6 @@ TEST_F(FlashTest, PulseOutsideItsWindowIsRecorded) {
   EXPECT_EQ(flash_.Violations().size(), before) << flash_.Report();
 }
 
-TEST_F(FlashTest, ProgrammingWithoutSweIsRecordedAndChangesNothing) {
-  flash_.WriteArray(0x300, 0x00, 1, run_.now());
-  run_.Flmcr1(d::kFlmcr1Psu);
-  EXPECT_TRUE(HasOnly(FlashRule::kWithoutSwe)) << flash_.Report();
-  EXPECT_EQ(flash_.Violations()[0].address, 0x300u);
-  EXPECT_TRUE(flash_.IsBlank());
-}
-
-TEST_F(FlashTest, VerifyReadNeedsItsOwnDummyWrite) {
-  run_.Flmcr1(d::kFlmcr1Swe);
-  run_.Wait(1);
-  run_.Load(0x400, kData);
-  run_.Pulse(30);
-  run_.Flmcr1(d::kFlmcr1Swe | d::kFlmcr1Pv);
-  run_.Wait(4);
-  flash_.WriteArray(0x400, 0xFFFF, 2, run_.now());
-  run_.Wait(2);
-  flash_.ReadArray(0x400, 2, run_.now());  // fine
-  EXPECT_TRUE(flash_.Violations().empty()) << flash_.Report();
-  flash_.ReadArray(0x404, 2, run_.now());  // no dummy write there
-  ASSERT_TRUE(HasOnly(FlashRule::kVerifyWithoutDummy)) << flash_.Report();
-  EXPECT_EQ(flash_.Violations()[0].address, 0x404u);
-}
-
-TEST_F(FlashTest, LatchWritesMustFillOneUnitAlignedTo128) {
-  run_.Flmcr1(d::kFlmcr1Swe);
-  run_.Wait(1);
-  run_.Load(0x40, kData);  // starts in the middle of a unit and runs into the next
-  ASSERT_FALSE(flash_.Violations().empty());
-  EXPECT_TRUE(HasOnly(FlashRule::kUnalignedUnit)) << flash_.Report();
-  EXPECT_EQ(flash_.Violations()[0].address, 0x40u);
-}
-
 TEST_F(FlashTest, FlashAccessWhileAPulseRunsIsRecorded) {
   run_.Flmcr1(d::kFlmcr1Swe);
   run_.Wait(1);
@@ -181,14 +149,6 @@ TEST_F(FlashTest, ShortWaitsAndMissingStepsAreRecorded) {
   EXPECT_EQ(flash_.Violations().back().rule, FlashRule::kOutOfOrder);
 }
 
-TEST_F(FlashTest, WatchdogOverflowWhileSweIsSetIsRecorded) {
-  flash_.WatchdogOverflow(5);
-  EXPECT_TRUE(flash_.Violations().empty());
-  run_.Flmcr1(d::kFlmcr1Swe);
-  flash_.WatchdogOverflow(run_.now());
-  EXPECT_TRUE(HasOnly(FlashRule::kWatchdogOverflow));
-}
-
 TEST_F(FlashTest, InjectedSlowCellTakesOnItsNthPulseAndDeadCellNever) {
   flash_.NeedsPulses(0x805, 3);
   flash_.NeverPrograms(0x810);
@@ -205,6 +165,30 @@ TEST_F(FlashTest, InjectedSlowCellTakesOnItsNthPulseAndDeadCellNever) {
   EXPECT_EQ(flash_.Contents()[0x810], 0xFF);
   EXPECT_FALSE(run_.Verify(0x800, kData));
   EXPECT_EQ(flash_.Report(), "none");
+}
+
+TEST_F(FlashTest, ErasePulseClearsTheSelectedBlocksOnly) {
+  flash_.Contents()[0x0FFF] = 0x00;   // block 0
+  flash_.Contents()[0x1000] = 0x00;   // block 1
+  flash_.Contents()[0x10000] = 0x00;  // block 9
+  flash_.WriteRegister(d::kEbr1, 0x01, run_.now());
+  flash_.WriteRegister(d::kEbr2, 0x02, run_.now());
+  run_.Flmcr1(d::kFlmcr1Swe);
+  run_.Wait(1);
+  run_.Flmcr1(d::kFlmcr1Swe | d::kFlmcr1Esu);
+  run_.Wait(100);
+  run_.Flmcr1(d::kFlmcr1Swe | d::kFlmcr1Esu | d::kFlmcr1E);
+  run_.Wait(10000);
+  run_.Flmcr1(d::kFlmcr1Swe | d::kFlmcr1Esu);
+  EXPECT_EQ(flash_.Contents()[0x0FFF], 0xFF);
+  EXPECT_EQ(flash_.Contents()[0x1000], 0x00);
+  EXPECT_EQ(flash_.Contents()[0x10000], 0xFF);
+  EXPECT_EQ(flash_.Report(), "none");
+  // A pulse of 5 ms is too short.
+  run_.Flmcr1(d::kFlmcr1Swe | d::kFlmcr1Esu | d::kFlmcr1E);
+  run_.Wait(5000);
+  run_.Flmcr1(d::kFlmcr1Swe | d::kFlmcr1Esu);
+  EXPECT_TRUE(HasOnly(FlashRule::kPulseTooShort)) << flash_.Report();
 }
 
 TEST_F(FlashTest, BootEraseLeavesStuckCellsAndReportsNotBlank) {

@@ -23,6 +23,60 @@ inline const char* const kMoveModes = R"(
 data:	.byte	0x11,0x00,0x22,0x33,0x44,0x55,0x66,0x77,0x88,0x99,0xaa,0xbb,0,0,0,0
 )";
 
+// Stores in one addressing mode read back through another, every size.
+inline const char* const kMoveRoundTrips = R"(
+	mov.l	#buf,er1
+	mov.l	#0x11223344,er2
+	mov.l	er2,@(0x10:32,er1)
+	mov.l	@(0x10:16,er1),er3
+	mov.w	e2,@buf+0x20:32
+	mov.w	@buf+0x20:16,r4
+	mov.b	r2l,@(0x30:32,er1)
+	mov.b	@(0x30:16,er1),r5l
+	mov.l	er2,@buf+0x40:16
+	mov.l	@buf+0x40:32,er6
+	mov.l	#buf+0x50,er0
+	mov.l	er3,@-er0
+	mov.l	@er0+,er5
+	mov.w	r2,@er1
+	mov.w	@er1,e4
+	mov.b	@(0x13:16,er1),r4h
+	sleep
+	.align	1
+buf:	.space	0x60
+)";
+
+// LDM/STM of two and three registers, EEPMOV.W, control registers with
+// 32-bit displacements and absolute addresses.
+inline const char* const kBlockAndControl = R"(
+	mov.l	#0xaaaa0001,er4
+	mov.l	#0xaaaa0002,er5
+	mov.l	#0xaaaa0003,er6
+	stm.l	er4-er6,@-sp
+	stm.l	er2-er3,@-sp
+	ldm.l	@sp+,er0-er1
+	ldm.l	@sp+,er4-er6
+	mov.l	#src,er5
+	mov.l	#dst,er6
+	mov.w	#3,r4
+	eepmov.w
+	mov.l	#dst,er1
+	ldc	#0x8a,ccr
+	stc	ccr,@(0x10:32,er1)
+	ldc	#0x80,ccr
+	ldc	@(0x10:32,er1),ccr
+	stc	ccr,r2l
+	ldc	#0x03,exr
+	stc	exr,@dst+0x20:16
+	ldc	#0x00,exr
+	ldc	@dst+0x20:32,exr
+	stc	exr,r2h
+	sleep
+	.align	1
+src:	.byte	0xb1,0xb2,0xb3,0xb4
+dst:	.space	0x30
+)";
+
 inline const char* const kMoveFlags = R"(
 	mov.b	#0x80,r1l
 	sleep
