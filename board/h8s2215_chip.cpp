@@ -236,8 +236,13 @@ void H8s2215Chip::Service() {
   const States now = scheduler_.now();
   for (Sci& sci : sci_) sci.AdvanceTo(now);
   wdt_.AdvanceTo(now);
+  if (wdt_.OverflowCount() != overflowsSeen_) {
+    // Any overflow while SWE is set breaks the procedure, reset or not.
+    overflowsSeen_ = wdt_.OverflowCount();
+    flash_.WatchdogOverflow(now);
+  }
   States at = 0;
-  if (wdt_.TakeResetRequest(at)) WatchdogReset(at);
+  if (wdt_.TakeResetRequest(at)) WatchdogReset();
   bootRom_.Step(now);
   if (bootRom_.TakeStart()) StartProgram();
   Sci::Sent sent{};
@@ -263,9 +268,8 @@ void H8s2215Chip::StartProgram() {
   poll_.valid = false;
 }
 
-void H8s2215Chip::WatchdogReset(States at) {
+void H8s2215Chip::WatchdogReset() {
   ++watchdogResets_;
-  flash_.WatchdogOverflow(at);
   resetPending_ = true;
   if (cpuRunning_) cpu_.RequestStop("watchdog reset");
 }

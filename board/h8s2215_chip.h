@@ -100,7 +100,7 @@ class H8s2215Chip {
   void Service();
   void ScheduleService();
   void StartProgram();
-  void WatchdogReset(States at);
+  void WatchdogReset();
   void NotePoll(bool receiverEmpty);
   void UpdateFlashOverlay();
 
@@ -130,6 +130,7 @@ class H8s2215Chip {
   bool resetPending_ = false;
   States resetAt_ = 0;
   unsigned watchdogResets_ = 0;
+  unsigned overflowsSeen_ = 0;
 
   // Polling detector: the core's state at the last empty-receiver read.
   struct PollSnapshot {

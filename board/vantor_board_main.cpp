@@ -4,7 +4,8 @@
 // serial boot mode on it; a host program opens that path as its serial
 // port. Each time the host closes the port the board powers on again in
 // boot mode (and saves the flash when --dump is given). SIGINT or SIGTERM
-// stops it after saving the dump.
+// stops it after saving the dump; the exit status is then 0, or 3 when the
+// flash procedure was broken (each breach is reported on standard error).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -298,5 +299,7 @@ int main(int argc, char** argv) {
   saveDump();
   if (!options.link.empty()) unlink(options.link.c_str());
   close(master);
-  return 0;
+  // A run in which the flash procedure was broken ends with status 3.
+  std::fprintf(stderr, "vantor-board: %zu flash violation(s)\n", reported);
+  return reported == 0 ? 0 : 3;
 }

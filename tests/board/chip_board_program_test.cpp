@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include "link/boot_mode.h"
 #include "link/serial_link.h"
 #include "link/serial_transport.h"
+#include "tests/board/chip_assembler.h"
 #include "tests/board/chip_host_profile.h"
 
 namespace vantor::board {
@@ -29,12 +31,17 @@ namespace d = device;
 // Runs vantor-board with `args` and reads the slave path it prints.
 class BoardProcess {
  public:
-  explicit BoardProcess(const std::vector<std::string>& args) {
+  // Standard error goes to `errorLog` when one is given.
+  explicit BoardProcess(const std::vector<std::string>& args, const std::string& errorLog = "") {
     int out[2];
     if (pipe(out) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
       dup2(out[1], STDOUT_FILENO);
+      if (!errorLog.empty()) {
+        const int err = open(errorLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (err >= 0) dup2(err, STDERR_FILENO);
+      }
       close(out[0]);
       close(out[1]);
       std::vector<char*> argv{const_cast<char*>(VANTOR_BOARD_PROGRAM)};
@@ -111,7 +118,7 @@ TEST_F(BoardProgramTest, HostBootsTheBoardOverThePtyAgainAfterEachClose) {
     }
     ClosePort();
     // The board notices the close by polling its side of the terminal.
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
   EXPECT_EQ(board.Stop(), 0);
   const std::string saved = ReadFile(dump);
@@ -136,6 +143,63 @@ TEST_F(BoardProgramTest, CellThatNeverErasesEndsTheBootWithTheEraseFailure) {
   ASSERT_EQ(TransferWriteControlProgram(), kOk);
   EXPECT_EQ(WaitEraseComplete(), kEraseWrongSignal);  // H'FF instead of H'AA
   std::remove(flashIn.c_str());
+}
+
+// A client of our own, not the host's code: raw bytes on the terminal.
+class RawLine {
+ public:
+  explicit RawLine(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {
+    termios tio{};
+    if (fd_ >= 0 && tcgetattr(fd_, &tio) == 0) {
+      cfmakeraw(&tio);
+      cfsetspeed(&tio, B9600);
+      tio.c_cc[VMIN] = 0;
+      tio.c_cc[VTIME] = 10;  // a read waits at most 1 s
+      tcsetattr(fd_, TCSANOW, &tio);
+    }
+  }
+  ~RawLine() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int Exchange(std::uint8_t byte) {
+    if (write(fd_, &byte, 1) != 1) return -1;
+    std::uint8_t answer = 0;
+    return read(fd_, &answer, 1) == 1 ? answer : -1;
+  }
+  int Receive() {
+    std::uint8_t answer = 0;
+    return read(fd_, &answer, 1) == 1 ? answer : -1;
+  }
+
+ private:
+  int fd_;
+};
+
+TEST_F(BoardProgramTest, FlashViolationIsReportedAndSetsTheExitStatus) {
+  if (!testing::AssemblerAvailable()) GTEST_SKIP() << "h8300-hms binutils not installed";
+  std::string errors;
+  // Writes the flash without SWE, then idles.
+  const auto program =
+      testing::Assemble("\tmov.b\t#0x5A,r0l\n\tmov.b\tr0l,@0x1000:32\nidle:\tbra\tidle\n",
+                        d::kDefaultLoadAddress, errors);
+  ASSERT_FALSE(program.empty()) << errors;
+  const std::string log = ::testing::TempDir() + "chip_board_violation.log";
+  BoardProcess board({}, log);
+  ASSERT_FALSE(board.slave().empty());
+  {
+    RawLine line(board.slave());
+    ASSERT_EQ(line.Exchange(0x00), 0x00);
+    ASSERT_EQ(line.Exchange(0x55), 0xAA);
+    ASSERT_EQ(line.Exchange(0x00), 0x00);
+    ASSERT_EQ(line.Exchange(static_cast<std::uint8_t>(program.size())), program.size());
+    for (std::uint8_t byte : program) ASSERT_EQ(line.Exchange(byte), byte);
+    ASSERT_EQ(line.Receive(), 0xAA);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(board.Stop(), 3);
+  const std::string report = ReadFile(log);
+  EXPECT_NE(report.find("H'001000: programming without SWE"), std::string::npos) << report;
+  std::remove(log.c_str());
 }
 
 TEST_F(BoardProgramTest, RealtimePacesTheLineToTheWallClock) {

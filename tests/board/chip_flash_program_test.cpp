@@ -184,6 +184,26 @@ TEST_F(FlashProgramTest, WatchdogOverflowDuringProgrammingIsReportedAndResetsThe
   EXPECT_EQ(testing::Exchange(chip_, 0x00), 0x00);  // back in the boot ROM
 }
 
+TEST_F(FlashProgramTest, IntervalTimerOverflowWhileSweIsSetIsReportedWithoutReset) {
+  std::string errors;
+  // SWE set, the watchdog counting phi/2 in interval mode for about 100 us
+  // (an overflow every 25.6 us), then SWE cleared.
+  const auto image = Assemble(
+      "\tbset\t#6,@FLMCR1:8\n"
+      "\tmov.w\t#WDT_TCSR_KEY|TCSR_TME,r0\n\tmov.w\tr0,@WDT_TCSR:16\n" +
+          FlashProgram::Wait(100) +
+          "\tmov.w\t#WDT_TCSR_KEY,r0\n\tmov.w\tr0,@WDT_TCSR:16\n"
+          "\tbclr\t#6,@FLMCR1:8\nidle:\tbra\tidle\n",
+      d::kDefaultLoadAddress, errors);
+  ASSERT_FALSE(image.empty()) << errors;
+  ASSERT_TRUE(BootInto(chip_, image));
+  chip_.RunForMicroseconds(1000);
+  EXPECT_TRUE(OnlyBroke(FlashRule::kWatchdogOverflow));
+  EXPECT_GE(chip_.Flash().Violations().size(), 3u) << chip_.Flash().Report();
+  EXPECT_EQ(chip_.WatchdogResets(), 0u);
+  EXPECT_TRUE(chip_.CpuRunning());
+}
+
 TEST_F(FlashProgramTest, CellsThatNeverTakeFailVerification) {
   chip_.Flash().NeverPrograms(0x1005);
   Run(FlashProgram{});

@@ -56,10 +56,11 @@ endif()
 if(WIN32)
   target_sources(chip_host_tests PRIVATE chip_wine_board_test.cpp)
 else()
-  target_sources(chip_host_tests PRIVATE chip_board_program_test.cpp)
+  target_sources(chip_host_tests PRIVATE chip_board_program_test.cpp chip_assembler.cpp)
   add_dependencies(chip_host_tests vantor-board)
   target_compile_definitions(chip_host_tests PRIVATE
-    VANTOR_BOARD_PROGRAM="$<TARGET_FILE:vantor-board>")
+    VANTOR_BOARD_PROGRAM="$<TARGET_FILE:vantor-board>"
+    VANTOR_FIRMWARE_DIR="${PROJECT_SOURCE_DIR}/firmware")
 endif()
 vantor_defaults(chip_host_tests)
 target_link_libraries(chip_host_tests PRIVATE vantor_sim_transport GTest::gtest_main)

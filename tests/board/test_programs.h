@@ -2,6 +2,7 @@
 // compares our disassembly of every one of them with objdump's.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -469,19 +470,20 @@ inline std::string ConditionsProgram(bool wide) {
   static const char* const kNames[16] = {"bra", "brn", "bhi", "bls", "bcc", "bcs", "bne", "beq",
                                          "bvc", "bvs", "bpl", "bmi", "bge", "blt", "bgt", "ble"};
   static const char* const kFlags[7] = {"0x00", "0x01", "0x04", "0x08", "0x02", "0x0a", "0x0c"};
+  // Built with snprintf: GCC 12 warns wrongly about operator+ on literals.
   std::string s = "\tmov.l\t#results,er6\n";
+  char line[160];
   for (int i = 0; i < 16; ++i) {
     s += "\tsub.b\tr0l,r0l\n";
     for (int k = 0; k < 7; ++k) {
-      const std::string t = "t" + std::to_string(i) + "_" + std::to_string(k);
-      const std::string n = "n" + std::to_string(i) + "_" + std::to_string(k);
-      s += "\tldc\t#" + std::string(kFlags[k]) + ",ccr\n";
-      s += "\t" + std::string(kNames[i]) + "\t" + t + (wide ? ":16" : "") + "\n";
-      s += "\tbra\t" + n + "\n";
-      s += t + ":\tbset\t#" + std::to_string(k) + ",r0l\n";
-      s += n + ":\n";
+      std::snprintf(
+          line, sizeof line,
+          "\tldc\t#%s,ccr\n\t%s\tt%d_%d%s\n\tbra\tn%d_%d\nt%d_%d:\tbset\t#%d,r0l\nn%d_%d:\n",
+          kFlags[k], kNames[i], i, k, wide ? ":16" : "", i, k, i, k, k, i, k);
+      s += line;
     }
-    s += "\tmov.b\tr0l,@(" + std::to_string(i) + ":16,er6)\n";
+    std::snprintf(line, sizeof line, "\tmov.b\tr0l,@(%d:16,er6)\n", i);
+    s += line;
   }
   s += "\tsleep\n\t.align\t1\nresults:\t.space\t16\n";
   return s;
