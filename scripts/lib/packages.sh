@@ -6,6 +6,9 @@ VANTOR_PACKAGES=(
   # The H8/300 assembler, linker and objcopy: the board's suites assemble
   # small test programs of their own.
   binutils-h8300-hms
+  # python3 makes the write-control program's clock parameter table
+  # (firmware/build.sh).
+  python3
   # The Windows build and its suite under Wine (scripts/test-windows); socat
   # joins two pseudo-terminals into a null-modem line.
   g++-mingw-w64-x86-64-posix wine wine64 socat

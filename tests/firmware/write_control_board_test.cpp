@@ -1,0 +1,306 @@
+// The write-control program on the virtual board, driven through the
+// writer's own link code over the in-process line ("sim"): the boot
+// exchange, identification, the clock set-up, write mode and the block
+// commands, with the flash controller checking every step of the procedure.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <vector>
+
+#include "board/sim_transport.h"
+#include "image/load_image.h"
+#include "link/boot_mode.h"
+#include "link/clock_setup.h"
+#include "link/descrambler.h"
+#include "link/embedded_data.h"
+#include "link/serial_link.h"
+#include "link/target_commands.h"
+
+namespace vantor {
+namespace {
+
+namespace d = board::device;
+
+struct BoardCase {
+  std::uint32_t clockHz;
+  std::uint32_t loadAddress;
+};
+
+class WriteControlTest : public ::testing::Test {
+ protected:
+  void StartBoard(std::uint32_t clockHz, std::uint32_t loadAddress) {
+    board::ResetSimBoard();
+    board::SetSimBoardClock(clockHz);
+    board::SetSimBoardLoadAddress(loadAddress);
+    SetTransportSelector(board::SimTransportFor);
+    std::memset(LoadImage, 0xFF, kLoadImageSize);
+    ASSERT_EQ(OpenPort("sim", 9600, 'N', 8, 1.0f), kOk);
+    ASSERT_EQ(StartBootMode(), kOk);
+    ASSERT_EQ(TransferWriteControlProgram(), kOk);
+    ASSERT_EQ(WaitEraseComplete(), kOk);
+  }
+
+  void TearDown() override {
+    ClosePort();
+    board::SetSimBoardLoadAddress(d::kDefaultLoadAddress);
+    board::SetSimBoardClock(d::kDefaultClockHz);
+    board::ResetSimBoard();
+    std::memset(LoadImage, 0xFF, kLoadImageSize);
+  }
+
+  static board::H8s2215Chip& Chip() { return board::SimBoard(); }
+
+  static void Configure() {
+    ASSERT_EQ(CheckTargetId(), kOk);
+    ASSERT_EQ(SetupClockParameters(), kOk);
+    ASSERT_EQ(EnterWriteMode(), kOk);
+  }
+
+  // Sends bytes as they are and collects up to `count` reply bytes, each
+  // waited for as the command reply wait does (1000 reads).
+  static std::vector<std::uint8_t> Exchange(std::initializer_list<std::uint8_t> bytes,
+                                            unsigned count) {
+    return Exchange(std::vector<std::uint8_t>(bytes), count);
+  }
+  static std::vector<std::uint8_t> Exchange(const std::vector<std::uint8_t>& bytes,
+                                            unsigned count) {
+    for (const std::uint8_t b : bytes) EXPECT_EQ(SendByte(b), kOk);
+    std::vector<std::uint8_t> reply;
+    for (unsigned tries = 0; reply.size() < count && tries < 1000; ++tries) {
+      std::uint8_t b = 0;
+      if (ReceiveByte(b) == kOk) reply.push_back(b);
+    }
+    return reply;
+  }
+
+  // A block command as the wire carries it, with a chosen checksum offset.
+  static std::vector<std::uint8_t> BlockAt(std::uint32_t address, std::uint8_t fill,
+                                           int sumError = 0) {
+    std::vector<std::uint8_t> bytes(1 + 4 + 128 + 1, fill);
+    bytes[0] = 0xC3;
+    for (unsigned i = 0; i < 4; ++i)
+      bytes[1 + i] = static_cast<std::uint8_t>(address >> (24 - 8 * i));
+    bytes.back() = static_cast<std::uint8_t>(fill * 128 + sumError);
+    return bytes;
+  }
+
+  static void FillImage(std::uint32_t address, std::uint32_t seed) {
+    for (std::uint32_t i = 0; i < 128; ++i) {
+      LoadImage[address + i] = static_cast<std::uint8_t>((i * 37 + seed * 11 + 5) ^ (i >> 3));
+    }
+  }
+
+  static bool FlashMatchesImage(std::uint32_t address) {
+    return std::memcmp(Chip().Flash().Contents().data() + address, LoadImage + address, 128) == 0;
+  }
+
+  // The flash controller's record of breaches of the procedure, cut short.
+  static std::string Violations() { return Chip().Flash().Report().substr(0, 400); }
+};
+
+class WriteControlAtClock : public WriteControlTest,
+                            public ::testing::WithParamInterface<BoardCase> {};
+
+// The whole road of a write at each clock and load address: every block
+// lands, slow cells that need the long pulses of the later tries take, and
+// the flash controller saw no breach of the procedure.
+TEST_P(WriteControlAtClock, WritesBlocksWithinTheProcedure) {
+  StartBoard(GetParam().clockHz, GetParam().loadAddress);
+
+  // The clock inquiry reports the boot ROM's bit-rate setting.
+  board::Sci& sci = Chip().BootSci();
+  const std::uint8_t brr = sci.Read(d::kSciBrr, Chip().Now());
+  const std::uint8_t cks = sci.Read(d::kSciSmr, Chip().Now()) & 3;
+  EXPECT_EQ(Exchange({0xC5}, 5), (std::vector<std::uint8_t>{brr, cks, 0x00, 0x20, 0x80}));
+
+  Configure();
+  FillImage(0x0000, 1);
+  FillImage(0x0080, 2);
+  FillImage(0x1000, 3);
+  FillImage(0x3FF80, 4);
+  Chip().Flash().NeedsPulses(0x1005, 9);  // past the six short tries
+  Chip().Flash().NeedsPulses(0x1006, 2);
+
+  EXPECT_EQ(WriteBlockAt(0x0000), kOk);
+  EXPECT_EQ(WriteNextBlock(0x0080), kOk);
+  EXPECT_EQ(WriteBlockAt(0x1000), kOk);
+  EXPECT_EQ(WriteBlockAt(0x3FF80), kOk);
+
+  for (const std::uint32_t a : {0x0000u, 0x0080u, 0x1000u, 0x3FF80u}) {
+    EXPECT_TRUE(FlashMatchesImage(a)) << std::hex << a;
+  }
+  EXPECT_EQ(Chip().Flash().Contents()[0x0100], 0xFF);  // nothing beyond the blocks
+  EXPECT_EQ(Violations(), "none");
+  EXPECT_EQ(Chip().WatchdogResets(), 0u);
+  EXPECT_FALSE(Chip().Halted()) << Chip().HaltMessage();
+  // Two blocks in one try with its additional pulse, the slow unit in nine
+  // tries (six of them with an additional pulse), the last block in one.
+  EXPECT_EQ(Chip().Flash().PulseCount(), 2u * 3 + 9 + 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ClocksAndLoadAddresses, WriteControlAtClock,
+    ::testing::Values(BoardCase{4000000, 0xFFB000}, BoardCase{10000000, 0xFFC402},
+                      BoardCase{16000000, 0xFFB000}, BoardCase{19968000, 0xFFB000},
+                      BoardCase{19968000, 0xFFD7F0}, BoardCase{2457600, 0xFFB000}),
+    [](const ::testing::TestParamInfo<BoardCase>& param) {
+      char name[40];
+      std::snprintf(name, sizeof name, "%uHz_at_%06X", static_cast<unsigned>(param.param.clockHz),
+                    static_cast<unsigned>(param.param.loadAddress));
+      return std::string(name);
+    });
+
+// Where the program keeps a received block before programming it: the RAM
+// just after its 932 bytes.
+constexpr std::uint32_t kProgramSize = 932;
+
+std::uint8_t* ProgramRam(std::uint32_t offset) {
+  board::H8s2215Chip& chip = board::SimBoard();
+  return chip.Ram().data() + (chip.Options().loadAddress - d::kRamStart) + offset;
+}
+
+// The destinations of the clock parameter table the writer carries.
+std::vector<std::uint32_t> TableDestinations() {
+  std::vector<std::uint32_t> out;
+  ResetDescrambler();
+  for (unsigned entry = 0; entry < 64; ++entry) {
+    std::uint8_t e[8];
+    for (unsigned i = 0; i < 8; ++i) e[i] = DescrambleByte(kEmbeddedData[entry * 8 + i]);
+    if (e[0] == 0xFF && e[1] == 0xFF) break;
+    out.push_back(static_cast<std::uint32_t>(e[4]) << 24 | e[5] << 16 | e[6] << 8 | e[7]);
+  }
+  return out;
+}
+
+TEST_F(WriteControlTest, BlockRepliesForRefusedBlocks) {
+  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress);
+  ASSERT_EQ(CheckTargetId(), kOk);
+  // Write mode stays shut until the clock parameters have been written.
+  EXPECT_EQ(Exchange({0xC1, 0x03}, 1), std::vector<std::uint8_t>{0x94});
+  EXPECT_EQ(Exchange(BlockAt(0x100, 0x12), 1), std::vector<std::uint8_t>{0x92});
+  ASSERT_EQ(SetupClockParameters(), kOk);
+  EXPECT_EQ(Exchange({0xC1, 0x02}, 1), std::vector<std::uint8_t>{0x90});
+  EXPECT_EQ(Exchange(BlockAt(0x100, 0x12), 1), std::vector<std::uint8_t>{0x92});
+  ASSERT_EQ(EnterWriteMode(), kOk);
+
+  EXPECT_EQ(Exchange(BlockAt(0x140, 0x12), 1), std::vector<std::uint8_t>{0x92});  // not aligned
+  EXPECT_EQ(Exchange(BlockAt(0x40000, 0x12), 1), std::vector<std::uint8_t>{0x92});
+  EXPECT_EQ(Exchange(BlockAt(0xFFFFFF80, 0x12), 1), std::vector<std::uint8_t>{0x92});
+  EXPECT_EQ(Exchange(BlockAt(0x100, 0x12, 1), 1), std::vector<std::uint8_t>{0x93});
+  EXPECT_EQ(Chip().Flash().PulseCount(), 0u);
+
+  // The last unit of the flash takes; the unit after it does not exist.
+  EXPECT_EQ(Exchange(BlockAt(0x3FF80, 0x12), 1), std::vector<std::uint8_t>{0x06});
+  std::vector<std::uint8_t> next(1 + 128 + 1, 0x34);
+  next.front() = 0xC7;
+  next.back() = 0x00;
+  EXPECT_EQ(Exchange(next, 1), std::vector<std::uint8_t>{0x92});
+
+  EXPECT_EQ(Chip().Flash().Contents()[0x100], 0xFF);
+  EXPECT_EQ(Chip().Flash().Contents()[0x3FF80], 0x12);
+  EXPECT_EQ(Violations(), "none");
+}
+
+TEST_F(WriteControlTest, FirstContinuationBlockLandsAfterAddressZeroAndLineErrorsAreCaught) {
+  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress);
+  Configure();
+  FillImage(0x80, 7);
+  EXPECT_EQ(WriteNextBlock(0x80), kOk);
+  EXPECT_TRUE(FlashMatchesImage(0x80));
+  EXPECT_EQ(Chip().Flash().Contents()[0x00], 0xFF);
+
+  // A byte that arrives with a framing error: sent at half the bit rate, a
+  // 0x00 samples as 0x00 without its stop bit, so the sum still matches and
+  // only the error can refuse the block.
+  const unsigned errors = Chip().BootSci().FramingErrorCount();
+  std::vector<std::uint8_t> block = BlockAt(0x400, 0x00);
+  block.pop_back();
+  block.pop_back();
+  for (const std::uint8_t b : block) ASSERT_EQ(SendByte(b), kOk);
+  Chip().SetHostBitRate(4800);
+  ASSERT_EQ(SendByte(0x00), kOk);
+  Chip().SetHostBitRate(9600);
+  EXPECT_EQ(Exchange({0x00}, 1), std::vector<std::uint8_t>{0x93});
+  EXPECT_EQ(Chip().BootSci().FramingErrorCount(), errors + 1);
+  EXPECT_EQ(Chip().Flash().Contents()[0x400], 0xFF);
+
+  // The program goes on: the same block sent cleanly is written.
+  EXPECT_EQ(Exchange(BlockAt(0x400, 0x00), 1), std::vector<std::uint8_t>{0x06});
+  EXPECT_EQ(Chip().Flash().Contents()[0x47F], 0x00);
+  EXPECT_EQ(Violations(), "none");
+}
+
+TEST_F(WriteControlTest, CellsThatDoNotTakeFailTheBlock) {
+  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress);
+  Configure();
+
+  // A cell that never programs: every try is spent, then 0xB1 0xD5.
+  Chip().Flash().NeverPrograms(0x205);
+  FillImage(0x200, 8);
+  EXPECT_EQ(WriteBlockAt(0x200), kBlockWriteFailed);
+  EXPECT_EQ(Chip().Flash().PulseCount(), 1000u + 6);
+  EXPECT_FALSE(Chip().Flash().SweSet());
+
+  // A bit that must stay 1 but reads 0 fails at the first verify.
+  Chip().Flash().Contents()[0x305] = 0x0F;
+  FillImage(0x300, 9);
+  LoadImage[0x305] = 0xFF;
+  EXPECT_EQ(WriteBlockAt(0x300), kBlockWriteFailed);
+  EXPECT_EQ(Chip().Flash().PulseCount(), 1000u + 6 + 1);
+
+  // Neither failure breaks the procedure or the program.
+  EXPECT_EQ(Violations(), "none");
+  EXPECT_EQ(CheckTargetId(), kOk);
+  FillImage(0x380, 10);
+  EXPECT_EQ(WriteNextBlock(0x380), kOk);
+  EXPECT_TRUE(FlashMatchesImage(0x380));
+}
+
+TEST_F(WriteControlTest, WriteModeNeedsTheFlashWriteEnablePin) {
+  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress);
+  Chip().Flash().SetWriteEnablePin(false);
+  ASSERT_EQ(CheckTargetId(), kOk);
+  ASSERT_EQ(SetupClockParameters(), kOk);
+  EXPECT_EQ(Exchange({0xC1, 0x03}, 1), std::vector<std::uint8_t>{0x91});
+  EXPECT_EQ(Exchange(BlockAt(0x0, 0x55), 1), std::vector<std::uint8_t>{0x92});
+  EXPECT_EQ(Chip().Flash().Contents()[0x0], 0xFF);
+}
+
+TEST_F(WriteControlTest, ParameterWritesReachOnlyTheParameterBlock) {
+  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress);
+  const std::vector<std::uint8_t> before(ProgramRam(0), ProgramRam(kProgramSize + 3 * 128));
+  const std::vector<std::uint32_t> destinations = TableDestinations();
+  ASSERT_FALSE(destinations.empty());
+
+  // Outside the block: the program's code, its last byte, the RAM after it,
+  // and offsets whose upper bytes are not zero. None is answered or stored.
+  for (const std::uint32_t offset :
+       {0x0u, 0x1u, kProgramSize - 1, kProgramSize, 0xFFFFFFFFu, destinations.front() + 0x10000u,
+        destinations.front() + 0x01000000u}) {
+    EXPECT_TRUE(
+        Exchange(
+            {0xCA, static_cast<std::uint8_t>(offset >> 24), static_cast<std::uint8_t>(offset >> 16),
+             static_cast<std::uint8_t>(offset >> 8), static_cast<std::uint8_t>(offset), 0x5A},
+            1)
+            .empty());
+  }
+  // Bytes that are no command are ignored too.
+  EXPECT_TRUE(Exchange({0x00, 0x55, 0xFF, 0xC2}, 1).empty());
+  EXPECT_EQ(std::vector<std::uint8_t>(ProgramRam(0), ProgramRam(kProgramSize + 3 * 128)), before);
+
+  // Every destination of the table is inside it.
+  for (const std::uint32_t offset : destinations) {
+    EXPECT_TRUE(Exchange({0xCA, 0, 0, static_cast<std::uint8_t>(offset >> 8),
+                          static_cast<std::uint8_t>(offset), 0xA7},
+                         1)
+                    .empty());
+    EXPECT_EQ(*ProgramRam(offset), 0xA7) << offset;
+  }
+  EXPECT_EQ(CheckTargetId(), kOk);
+}
+
+}  // namespace
+}  // namespace vantor
