@@ -168,6 +168,30 @@ TEST_F(ConsoleTest, YesQuietAndVerboseShapeTheOutputNotTheWrite) {
   EXPECT_EQ(target_.Sessions(), 2u);
 }
 
+// The virtual board built into the program, running the real write-control
+// program: what it holds afterwards is saved by --sim-dump.
+TEST_F(ConsoleTest, WritesToTheVirtualBoardAtItsDefaultAndAnotherClock) {
+  if (!SimBoardBuiltIn()) GTEST_SKIP() << "built without the virtual board";
+  std::vector<std::uint8_t> expected(kLoadImageSize, 0xFF);
+  for (const auto& [start, bytes] : SmallProgram()) {
+    std::copy(bytes.begin(), bytes.end(), expected.begin() + start);
+  }
+  for (const char* clock : {"19968000", "10000000"}) {
+    const std::filesystem::path dump = dir_ / (std::string("flash-") + clock + ".bin");
+    ResetOutput();
+    EXPECT_EQ(Run({"-y", "-q", "--sim-clock", clock, "--sim-dump", dump.string(), file_, "sim"}),
+              kExitDone)
+        << ReadAll(err_);
+    std::FILE* saved = std::fopen(dump.string().c_str(), "rb");
+    ASSERT_NE(saved, nullptr) << clock;
+    std::vector<std::uint8_t> flash(kLoadImageSize + 1);
+    flash.resize(std::fread(flash.data(), 1, flash.size(), saved));
+    std::fclose(saved);
+    EXPECT_TRUE(flash == expected) << clock;
+    EXPECT_FALSE(IsPortOpen());
+  }
+}
+
 TEST_F(ConsoleTest, AFailureOfTheTargetPrintsItsCodeAndClosesThePort) {
   target_.Chip().SetFault(Fault::kIdWrong);
   target_.Start();
