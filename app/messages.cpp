@@ -16,6 +16,8 @@ constexpr const char* kDefaultText = "エラーです";
 
 constexpr MessageEntry kMessages[] = {
     {kNoFileSelected, "ファイルが選択されていません"},
+    {kFilePathTooLong, "ファイル名が長すぎます(255バイトまで)"},
+    {kPortNameTooLong, "COMポート名が長すぎます(255バイトまで)"},
     {kBitRateNoAnswer, "ビットレート調整終了の合図を受信できませんでした"},
     {kBitRateWrongAnswer, "ビットレート調整終了の合図が違います"},
     {kHandshakeNoAnswer, "0x55を送信した後の0xAAが受信されませんでした"},

@@ -11,6 +11,10 @@ inline constexpr ErrorCode kOk = 0;
 
 // Write operation and boot-mode entry.
 inline constexpr ErrorCode kNoFileSelected = 30;
+// A file path or port name longer than its 255-byte buffer: refused whole,
+// never cut to another name.
+inline constexpr ErrorCode kFilePathTooLong = 31;
+inline constexpr ErrorCode kPortNameTooLong = 32;
 inline constexpr ErrorCode kBitRateNoAnswer = 40;
 inline constexpr ErrorCode kBitRateWrongAnswer = 41;
 inline constexpr ErrorCode kHandshakeNoAnswer = 42;

@@ -1,6 +1,7 @@
 // The command line of the console program.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace vantor {
@@ -8,18 +9,27 @@ namespace vantor {
 struct ConsoleOptions {
   bool help = false;
   bool version = false;
-  bool dry_run = false;  // load and print the block plan; nothing is sent
-  std::string file;      // first positional argument
-  std::string port;      // second positional argument
+  bool dry_run = false;            // load and print the block plan; nothing is sent
+  bool list_ports = false;         // print the serial ports of this machine
+  bool yes = false;                // answer both prompts at once
+  bool quiet = false;              // print only errors
+  bool verbose = false;            // trace every byte on the line in hex
+  std::string sim_dump;            // "sim": save the board's flash here when the port closes
+  std::uint32_t sim_clock_hz = 0;  // "sim": the board's clock; 0 for its default
+  std::string file;                // first positional argument
+  std::string port;                // second positional argument
 };
 
 // Reads argv[1..argc). Options may stand anywhere; "--" ends them. Returns
-// false with a one-line reason in `error` for an unknown option or a third
-// positional argument.
+// false with a one-line reason in `error` for an unknown option, a third
+// positional argument, --quiet together with --verbose, or a missing or bad
+// value of --sim-clock (a whole number of hertz) or --sim-dump.
 bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& options,
                          std::string& error);
 
-// The usage text, ending in a line feed.
+// The short usage (for mistakes) and the whole help text, each ending in a
+// line feed.
 const char* ConsoleUsage();
+const char* ConsoleHelp();
 
 }  // namespace vantor

@@ -49,5 +49,32 @@ TEST(ConsoleOptionsTest, UnknownOptionsAndExtraArgumentsAreRefused) {
   EXPECT_NE(error.find("extra"), std::string::npos);
 }
 
+TEST(ConsoleOptionsTest, SwitchesAndValuedOptions) {
+  ConsoleOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse(
+      {"-y", "--quiet", "--sim-clock", "16000000", "--sim-dump=out.bin", "a.mot", "sim"}, o, error))
+      << error;
+  EXPECT_TRUE(o.yes);
+  EXPECT_TRUE(o.quiet);
+  EXPECT_EQ(o.sim_clock_hz, 16000000u);
+  EXPECT_EQ(o.sim_dump, "out.bin");
+  EXPECT_EQ(o.port, "sim");
+
+  for (std::vector<const char*> bad :
+       std::vector<std::vector<const char*>>{{"--quiet", "--verbose", "a.mot"},
+                                             {"--sim-clock", "0", "a.mot"},
+                                             {"--sim-clock=4294967296", "a.mot"},
+                                             {"--sim-clock=16MHz", "a.mot"},
+                                             {"a.mot", "--sim-dump"},
+                                             {"--sim-dump=", "a.mot"},
+                                             {"--sim-clockwork", "a.mot"}}) {
+    ConsoleOptions p;
+    error.clear();
+    EXPECT_FALSE(Parse(bad, p, error)) << bad[0];
+    EXPECT_FALSE(error.empty()) << bad[0];
+  }
+}
+
 }  // namespace
 }  // namespace vantor

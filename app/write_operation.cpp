@@ -1,0 +1,129 @@
+#include "app/write_operation.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "app/messages.h"
+#include "image/load_image.h"
+#include "link/boot_mode.h"
+#include "link/clock_setup.h"
+#include "link/device_profile.h"
+#include "link/serial_link.h"
+#include "link/target_commands.h"
+
+namespace vantor {
+namespace {
+
+// Ends a run after the port was opened: the port is closed before the
+// operator hears about the failure.
+ErrorCode FailAfterOpen(OperatorPanel& panel, ErrorCode code) {
+  ClosePort();
+  ShowError(panel, code);
+  return code;
+}
+
+unsigned CountBlocksToSend(std::uint32_t flashSize, std::uint32_t writeUnit) {
+  unsigned count = 0;
+  for (std::uint32_t address = 0; address < flashSize; address += writeUnit) {
+    if (!IsBlankBlock(address)) ++count;
+  }
+  return count;
+}
+
+// Sends every non-blank block in ascending order. A block that directly
+// follows the one sent before goes without its address; the one "sent before"
+// the first block counts as block 0, so a first block at 0x80 is a
+// continuation block, as the write-control program expects.
+ErrorCode WriteAllBlocks(OperatorPanel& panel) {
+  const std::uint32_t flashSize = kDeviceProfile.flashSize;
+  const std::uint32_t writeUnit = kDeviceProfile.writeUnit;
+
+  BlockProgress progress;
+  progress.blocksTotal = CountBlocksToSend(flashSize, writeUnit);
+
+  std::uint32_t previous = 0;
+  char status[256];
+  for (std::uint32_t address = 0; address < flashSize; address += writeUnit) {
+    if (IsBlankBlock(address)) continue;
+
+    std::snprintf(status, sizeof status, kStatusBlockFormat, static_cast<unsigned>(address));
+    progress.address = address;
+    panel.ShowBlockStatus(status, progress);
+
+    const ErrorCode code =
+        address == previous + writeUnit ? WriteNextBlock(address) : WriteBlockAt(address);
+    if (code != kOk) return code;
+
+    previous = address;
+    ++progress.blocksDone;
+  }
+  return kOk;
+}
+
+// Everything between the power-on prompt and the last block.
+ErrorCode DriveTarget(OperatorPanel& panel) {
+  panel.ShowStatus(kStatusBootMode);
+  if (const ErrorCode code = StartBootMode(); code != kOk) return code;
+
+  panel.ShowStatus(kStatusTransfer);
+  if (const ErrorCode code = TransferWriteControlProgram(); code != kOk) return code;
+
+  panel.ShowStatus(kStatusErasing);
+  if (const ErrorCode code = WaitEraseComplete(); code != kOk) return code;
+
+  if (const ErrorCode code = CheckTargetId(); code != kOk) return code;
+  if (const ErrorCode code = SetupClockParameters(); code != kOk) return code;
+  if (const ErrorCode code = EnterWriteMode(); code != kOk) return code;
+
+  return WriteAllBlocks(panel);
+}
+
+}  // namespace
+
+void ShowError(OperatorPanel& panel, ErrorCode code) {
+  char message[kErrorMessageBufferSize];
+  FormatErrorMessage(code, message, sizeof message);
+  panel.ShowErrorBox(message);
+  panel.ShowStatus(kWriteFailedStatus);
+}
+
+ErrorCode RunWriteOperation(OperatorPanel& panel) {
+  // The file is loaded, and a bad file reported, before the port name is
+  // looked at; nothing is opened until both are known.
+  const int fileLength = panel.ReadFileField();
+  if (fileLength == 0 || fileLength == kFieldTooLong) {
+    const ErrorCode code = fileLength == 0 ? kNoFileSelected : kFilePathTooLong;
+    ShowError(panel, code);
+    return code;
+  }
+
+  if (const ErrorCode code = LoadFile(g_filePath, LoadImage, kLoadImageSize); code != kOk) {
+    panel.ClearFileField();
+    ShowError(panel, code);
+    return code;
+  }
+
+  const int portLength = panel.ReadPortField();
+  if (portLength == 0 || portLength == kFieldTooLong) {
+    const ErrorCode code = portLength == 0 ? kNoPortSelected : kPortNameTooLong;
+    ShowError(panel, code);
+    return code;
+  }
+
+  if (const ErrorCode code = OpenPort(g_portName, 9600, 'n', 8, 1.0f); code != kOk) {
+    return FailAfterOpen(panel, code);
+  }
+
+  panel.ShowPrompt(kPromptPowerOn);
+
+  if (const ErrorCode code = DriveTarget(panel); code != kOk) {
+    return FailAfterOpen(panel, code);
+  }
+
+  ClosePort();
+  panel.ShowStatus(kStatusComplete);
+  panel.ShowPrompt(kPromptPowerOff);
+  return kOk;
+}
+
+}  // namespace vantor

@@ -1,0 +1,413 @@
+// The write procedure end to end over the in-memory line: a recording panel,
+// the fake transport with its virtual clock, and the scripted chip on the far
+// end. Silent targets cost virtual time only.
+#include "app/write_operation.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "image/load_image.h"
+#include "link/serial_link.h"
+#include "tests/app/srecord_file.h"
+#include "tests/support/fake_transport.h"
+#include "tests/support/scripted_target.h"
+
+namespace vantor {
+namespace {
+
+using testing::ChipPlayer;
+using testing::FakeLineGuard;
+using testing::FakeTransport;
+using testing::ImageData;
+using Fault = ChipPlayer::Fault;
+
+// Records every call, and whether the port was open at that moment.
+class RecordingPanel : public OperatorPanel {
+ public:
+  std::string fileField;
+  std::string portField;
+  std::vector<std::string> events;
+  std::vector<bool> portOpenAt;  // per event
+
+  int ReadFileField() override {
+    Note("read-file");
+    return StoreFieldText(fileField.data(), fileField.size(), g_filePath, sizeof g_filePath);
+  }
+  void ClearFileField() override {
+    Note("clear-file");
+    fileField.clear();
+  }
+  int ReadPortField() override {
+    Note("read-port");
+    return StoreFieldText(portField.data(), portField.size(), g_portName, sizeof g_portName);
+  }
+  void ShowStatus(const char* text) override { Note(std::string("status ") + text); }
+  void ShowPrompt(const char* text) override { Note(std::string("prompt ") + text); }
+  void ShowErrorBox(const char* message) override { Note(std::string("error ") + message); }
+
+  // Only the events the operator sees.
+  std::vector<std::string> Shown() const {
+    std::vector<std::string> shown;
+    for (const std::string& e : events) {
+      if (e.rfind("status ", 0) == 0 || e.rfind("prompt ", 0) == 0 || e.rfind("error ", 0) == 0) {
+        shown.push_back(e);
+      }
+    }
+    return shown;
+  }
+
+ private:
+  void Note(std::string event) {
+    events.push_back(std::move(event));
+    portOpenAt.push_back(IsPortOpen());
+  }
+};
+
+std::string Status(const char* text) {
+  return std::string("status ") + text;
+}
+std::string Prompt(const char* text) {
+  return std::string("prompt ") + text;
+}
+std::string BlockStatus(std::uint32_t address) {
+  char text[64];
+  std::snprintf(text, sizeof text, kStatusBlockFormat, static_cast<unsigned>(address));
+  return Status(text);
+}
+
+class WriteOperationTest : public ::testing::Test {
+ protected:
+  WriteOperationTest()
+      : chip_([this](const std::uint8_t* bytes, std::size_t count) {
+          line_.Queue(std::vector<std::uint8_t>(bytes, bytes + count));
+        }) {
+    line_.SetScript([this](std::uint8_t sent, FakeTransport&) { chip_.OnByte(sent); });
+    chip_.PowerOn();
+    dir_ = testing::MakeScratchDirectory("write");
+  }
+  ~WriteOperationTest() override { std::filesystem::remove_all(dir_); }
+
+  // A loadable file with the given contents, and both fields filled.
+  void PrepareFile(const ImageData& data) {
+    panel_.fileField = testing::WriteMotFile(dir_ / "image.mot", data);
+    panel_.portField = "COM3";
+  }
+  void PrepareBlocks(std::initializer_list<std::uint32_t> addresses) {
+    ImageData data;
+    for (std::uint32_t address : addresses) data[address] = testing::BlockPattern(address);
+    PrepareFile(data);
+  }
+
+  ErrorCode Run() {
+    FakeLineGuard guard(line_, /*open=*/false);
+    return RunWriteOperation(panel_);
+  }
+
+  // The blocks the chip took, as "C3@00000000" texts.
+  std::vector<std::string> BlocksSeen() const {
+    std::vector<std::string> seen;
+    for (const auto& block : chip_.Blocks()) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%02X@%08X", block.command,
+                    static_cast<unsigned>(block.address));
+      seen.emplace_back(text);
+    }
+    return seen;
+  }
+
+  bool ChipHoldsTheLoadImage() const {
+    const std::vector<std::uint8_t> flash = chip_.Image();
+    return std::memcmp(flash.data(), LoadImage, kLoadImageSize) == 0;
+  }
+
+  FakeTransport line_;
+  ChipPlayer chip_;
+  RecordingPanel panel_;
+  std::filesystem::path dir_;
+};
+
+TEST_F(WriteOperationTest, SuccessfulRunShowsEveryTextInOrderAndClosesThePortBeforeTheEnd) {
+  PrepareBlocks({0x0, 0x80});
+  ASSERT_EQ(Run(), kOk);
+
+  const std::vector<std::string> expected = {
+      Prompt(kPromptPowerOn),  Status(kStatusBootMode), Status(kStatusTransfer),
+      Status(kStatusErasing),  BlockStatus(0x0),        BlockStatus(0x80),
+      Status(kStatusComplete), Prompt(kPromptPowerOff),
+  };
+  EXPECT_EQ(panel_.Shown(), expected);
+  EXPECT_EQ(std::string(kStatusBlockFormat), "書き込み中 h'%08X");
+
+  // The port is open from the first prompt to the last block, closed for the end.
+  for (std::size_t i = 0; i < panel_.events.size(); ++i) {
+    const std::string& e = panel_.events[i];
+    const bool duringTheWrite = e == Prompt(kPromptPowerOn) || e == BlockStatus(0x80);
+    const bool outsideIt = e == Status(kStatusComplete) || e == Prompt(kPromptPowerOff) ||
+                           e == "read-file" || e == "read-port";
+    if (duringTheWrite) {
+      EXPECT_TRUE(panel_.portOpenAt[i]) << e;
+    }
+    if (outsideIt) {
+      EXPECT_FALSE(panel_.portOpenAt[i]) << e;
+    }
+  }
+  EXPECT_EQ(line_.OpenCount(), 1u);
+  EXPECT_FALSE(line_.IsOpen());
+  EXPECT_EQ(line_.Settings().baudRate, 9600u);
+  EXPECT_EQ(line_.Settings().dataBits, 8u);
+  EXPECT_EQ(line_.Settings().parity, 0u);
+  EXPECT_EQ(line_.Settings().stopBits, 0u);
+
+  EXPECT_EQ(chip_.Commands().front(), 0xC0);
+  EXPECT_TRUE(ChipHoldsTheLoadImage());
+}
+
+// Each failure of the failure table: its own code, shown after the port was
+// closed, with the failure text last.
+struct FailureCase {
+  const char* name;
+  Fault fault;
+  std::size_t faultIndex;
+  ErrorCode expected;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class WriteOperationFailure : public WriteOperationTest,
+                              public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(WriteOperationFailure, ShowsTheFailingStepsCodeAfterClosingThePort) {
+  const FailureCase& c = GetParam();
+  chip_.SetFault(c.fault, c.faultIndex);
+  PrepareBlocks({0x0, 0x80, 0x100});
+  EXPECT_EQ(Run(), c.expected);
+
+  const std::vector<std::string> shown = panel_.Shown();
+  ASSERT_GE(shown.size(), 2u);
+  char message[64];
+  std::snprintf(message, sizeof message, "error Err:%04d", c.expected);
+  EXPECT_EQ(shown[shown.size() - 2].rfind(message, 0), 0u) << shown[shown.size() - 2];
+  EXPECT_EQ(shown.back(), Status("書き込み出来ませんでした"));
+  EXPECT_FALSE(panel_.portOpenAt[panel_.events.size() - 2]) << "port open during the message";
+  EXPECT_EQ(line_.OpenCount(), 1u);
+  EXPECT_FALSE(line_.IsOpen());
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), Prompt(kPromptPowerOff)), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FailureTable, WriteOperationFailure,
+    ::testing::Values(
+        FailureCase{"BitRateSilent", Fault::kBitRateSilent, 0, kBitRateNoAnswer},
+        FailureCase{"BitRateWrong", Fault::kBitRateWrongAnswer, 0, kBitRateWrongAnswer},
+        FailureCase{"HandshakeSilent", Fault::kHandshakeSilent, 0, kHandshakeNoAnswer},
+        FailureCase{"HandshakeWrong", Fault::kHandshakeWrong, 0, kHandshakeWrongAnswer},
+        FailureCase{"LengthSilent", Fault::kLengthSilent, 0, kLengthHighNoEcho},
+        FailureCase{"LengthEcho", Fault::kLengthWrongEcho, 0, kLengthHighWrongEcho},
+        FailureCase{"LengthLowEcho", Fault::kLengthLowWrongEcho, 0, kLengthLowWrongEcho},
+        FailureCase{"ProgramEcho", Fault::kProgramWrongEcho, 499, kProgramWrongEcho},
+        FailureCase{"ProgramSilent", Fault::kProgramSilent, 10, kProgramNoEcho},
+        FailureCase{"EraseSilent", Fault::kEraseSilent, 0, kEraseNoSignal},
+        FailureCase{"EraseWrong", Fault::kEraseWrong, 0, kEraseWrongSignal},
+        FailureCase{"IdWrong", Fault::kIdWrong, 0, kIdMismatch},
+        FailureCase{"IdSilent", Fault::kIdSilent, 0, kIdNotReceived},
+        FailureCase{"IdCompletion", Fault::kIdCompletionWrong, 0, kCommandFailed},
+        FailureCase{"ClockCompletion", Fault::kClockCompletionWrong, 0, kCommandFailed},
+        FailureCase{"WriteModeRefused", Fault::kWriteModeRefused, 0, kCommandFailed},
+        FailureCase{"BlockChecksum", Fault::kBlockChecksum, 1, kBlockReceiveError},
+        FailureCase{"BlockParameter", Fault::kBlockBadParameter, 2, kBlockBadParameter},
+        FailureCase{"BlockProgramFailed", Fault::kBlockProgramFailed, 0, kBlockWriteFailed},
+        FailureCase{"BlockSilent", Fault::kBlockSilent, 1, kBlockNoReply}),
+    [](const ::testing::TestParamInfo<FailureCase>& param) { return param.param.name; });
+
+TEST_F(WriteOperationTest, AFailedBlockLeavesItsAddressAsTheLastStatusBeforeTheMessage) {
+  chip_.SetFault(Fault::kBlockChecksum, 1);
+  PrepareBlocks({0x1000, 0x1080, 0x1100});
+  EXPECT_EQ(Run(), kBlockReceiveError);
+  const std::vector<std::string> shown = panel_.Shown();
+  ASSERT_GE(shown.size(), 3u);
+  EXPECT_EQ(shown[shown.size() - 3], BlockStatus(0x1080));
+  EXPECT_EQ(chip_.BlocksReceived(), 2u);  // nothing after the failed block
+}
+
+TEST_F(WriteOperationTest, LineFailuresEndTheRunWithTheLinksCode) {
+  PrepareBlocks({0x0});
+  {
+    line_.SetOpenResult(kPortOpenFailed);
+    EXPECT_EQ(Run(), kPortOpenFailed);
+    EXPECT_EQ(panel_.Shown().front().rfind("error Err:0201", 0), 0u);
+    EXPECT_EQ(std::count(panel_.events.begin(), panel_.events.end(), Prompt(kPromptPowerOn)), 0);
+  }
+  {
+    // Opened but not configured: the link holds the port, and the run must
+    // close it.
+    panel_.events.clear();
+    line_.SetOpenResult(kPortSetupFailed);
+    EXPECT_EQ(Run(), kPortSetupFailed);
+    EXPECT_EQ(line_.CloseCount(), line_.OpenCount());
+    EXPECT_FALSE(IsPortOpen());
+    line_.SetOpenResult(kOk);
+  }
+  {
+    panel_.events.clear();
+    line_.FailSend(line_.SendAttempts() + 600, kWriteTimeout);
+    EXPECT_EQ(Run(), kWriteTimeout);
+    EXPECT_FALSE(line_.IsOpen());
+    EXPECT_EQ(panel_.Shown().back(), Status("書き込み出来ませんでした"));
+  }
+}
+
+TEST_F(WriteOperationTest, AChatteringLineBeforeBootModeGivesTheDrainCode) {
+  PrepareBlocks({0x0});
+  line_.FeedEndlessly(0x3C);
+  EXPECT_EQ(Run(), kDrainOverrun);
+  EXPECT_FALSE(line_.IsOpen());
+  EXPECT_TRUE(line_.Sent().empty());
+}
+
+TEST_F(WriteOperationTest, FieldsAreCheckedInOrderAndNothingOpensBeforeThePortName) {
+  {  // empty file field: 30, nothing read further, nothing opened
+    panel_.fileField = "";
+    panel_.portField = "COM3";
+    EXPECT_EQ(Run(), kNoFileSelected);
+    EXPECT_EQ(panel_.events.front(), "read-file");
+    EXPECT_EQ(std::count(panel_.events.begin(), panel_.events.end(), "read-port"), 0);
+    EXPECT_EQ(panel_.Shown().front().rfind("error Err:0030", 0), 0u);
+  }
+  {  // a file that does not load: its code, the file field emptied first,
+     // and the port field never looked at, even when it is empty
+    panel_.events.clear();
+    panel_.fileField = (dir_ / "missing.mot").string();
+    panel_.portField = "";
+    EXPECT_EQ(Run(), kFileNotFound);
+    EXPECT_TRUE(panel_.fileField.empty());
+    const std::vector<std::string> expected = {"read-file", "clear-file",
+                                               "error Err:0103 ファイルが見つかりません",
+                                               Status("書き込み出来ませんでした")};
+    EXPECT_EQ(panel_.events, expected);
+  }
+  {  // a good file and no port: 50, after the image was loaded
+    panel_.events.clear();
+    PrepareBlocks({0x2000});
+    panel_.portField = "";
+    EXPECT_EQ(Run(), kNoPortSelected);
+    EXPECT_EQ(LoadImage[0x2000], testing::BlockPattern(0x2000)[0]);
+    EXPECT_EQ(panel_.Shown().front().rfind("error Err:0050", 0), 0u);
+    EXPECT_FALSE(panel_.fileField.empty());
+  }
+  EXPECT_EQ(line_.OpenCount(), 0u);
+}
+
+TEST_F(WriteOperationTest, PortNamesArriveWholeAndOverlongTextsAreRefusedWhole) {
+  PrepareBlocks({0x0});
+  panel_.portField = "COM10";
+  EXPECT_EQ(Run(), kOk);
+  EXPECT_EQ(line_.PortName(), "COM10");
+
+  panel_.portField = "/dev/serial/by-id/" + std::string(250, 'x');  // 268 bytes
+  EXPECT_EQ(Run(), kPortNameTooLong);
+  EXPECT_EQ(line_.OpenCount(), 1u);  // only the first run opened
+  EXPECT_EQ(g_portName[0], '\0');    // nothing of the name was kept
+
+  panel_.portField = std::string(255, 'p');  // fits exactly: reaches the open
+  line_.SetOpenResult(kPortOpenFailed);
+  EXPECT_EQ(Run(), kPortOpenFailed);
+  EXPECT_EQ(line_.PortName(), std::string(255, 'p'));
+
+  panel_.fileField = (dir_ / std::string(250, 'f')).string() + ".mot";
+  EXPECT_EQ(Run(), kFilePathTooLong);
+  EXPECT_EQ(panel_.Shown()[panel_.Shown().size() - 2].rfind("error Err:0031", 0), 0u);
+}
+
+// Which blocks go with their address and which as continuation blocks.
+struct BlockCase {
+  const char* name;
+  std::vector<std::uint32_t> addresses;
+  std::vector<std::string> expected;  // command@address as the chip took them
+};
+
+void PrintTo(const BlockCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class WriteOperationBlocks : public WriteOperationTest,
+                             public ::testing::WithParamInterface<BlockCase> {};
+
+TEST_P(WriteOperationBlocks, ContinuationBlocksFollowThePreviousBlockStartingFromZero) {
+  ImageData data;
+  for (std::uint32_t address : GetParam().addresses) data[address] = testing::BlockPattern(address);
+  PrepareFile(data);
+  ASSERT_EQ(Run(), kOk);
+  EXPECT_EQ(BlocksSeen(), GetParam().expected);
+  EXPECT_TRUE(ChipHoldsTheLoadImage());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ContinuationRule, WriteOperationBlocks,
+    ::testing::Values(BlockCase{"BlockZeroAlone", {0x0}, {"C3@00000000"}},
+                      BlockCase{"FirstAt0x80", {0x80}, {"C7@00000080"}},
+                      BlockCase{"FirstAt0x100", {0x100}, {"C3@00000100"}},
+                      BlockCase{"StretchGapStretch",
+                                {0x1000, 0x1080, 0x1100, 0x2000},
+                                {"C3@00001000", "C7@00001080", "C7@00001100", "C3@00002000"}},
+                      BlockCase{"LastBlock", {0x3FF00, 0x3FF80}, {"C3@0003FF00", "C7@0003FF80"}}),
+    [](const ::testing::TestParamInfo<BlockCase>& param) { return param.param.name; });
+
+TEST_F(WriteOperationTest, TheLastBlockOfTheFlashIsWrittenWithItsAddress) {
+  ImageData data;
+  data[0x3FFFF] = {0x12};
+  PrepareFile(data);
+  ASSERT_EQ(Run(), kOk);
+  EXPECT_EQ(BlocksSeen(), std::vector<std::string>{"C3@0003FF80"});
+  const std::vector<std::string> shown = panel_.Shown();
+  EXPECT_EQ(shown[shown.size() - 3], BlockStatus(0x3FF80));
+  EXPECT_EQ(shown[shown.size() - 3], Status("書き込み中 h'0003FF80"));
+  EXPECT_EQ(chip_.Image()[0x3FFFF], 0x12);
+}
+
+TEST_F(WriteOperationTest, ABlankImageRunsEveryPreparationStepAndSendsNoBlock) {
+  ImageData data;
+  data[0x400] = std::vector<std::uint8_t>(256, 0xFF);
+  PrepareFile(data);
+  ASSERT_EQ(Run(), kOk);
+
+  const std::vector<std::string> expected = {
+      Prompt(kPromptPowerOn), Status(kStatusBootMode), Status(kStatusTransfer),
+      Status(kStatusErasing), Status(kStatusComplete), Prompt(kPromptPowerOff),
+  };
+  EXPECT_EQ(panel_.Shown(), expected);
+  EXPECT_EQ(chip_.Commands(), (std::vector<std::uint8_t>{0xC0, 0xC5, 0xC1}));
+  EXPECT_TRUE(chip_.WriteModeEntered());
+  EXPECT_EQ(chip_.BlocksReceived(), 0u);
+}
+
+TEST_F(WriteOperationTest, TheBlockReportCountsTheNonBlankBlocks) {
+  struct ProgressPanel : RecordingPanel {
+    std::vector<BlockProgress> seen;
+    void ShowBlockStatus(const char* text, const BlockProgress& progress) override {
+      seen.push_back(progress);
+      RecordingPanel::ShowBlockStatus(text, progress);
+    }
+  } panel;
+  ImageData data;
+  for (std::uint32_t address : {0x0u, 0x80u, 0x4000u})
+    data[address] = testing::BlockPattern(address);
+  panel.fileField = testing::WriteMotFile(dir_ / "image.mot", data);
+  panel.portField = "COM3";
+  FakeLineGuard guard(line_, false);
+  ASSERT_EQ(RunWriteOperation(panel), kOk);
+  ASSERT_EQ(panel.seen.size(), 3u);
+  EXPECT_EQ(panel.seen[2].address, 0x4000u);
+  EXPECT_EQ(panel.seen[2].blocksDone, 2u);
+  EXPECT_EQ(panel.seen[2].blocksTotal, 3u);
+  // The default report is the ordinary status text.
+  EXPECT_EQ(std::count(panel.events.begin(), panel.events.end(), BlockStatus(0x4000)), 1);
+}
+
+}  // namespace
+}  // namespace vantor
