@@ -84,15 +84,15 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& opti
       continue;
     }
     std::string value;
-    if (TakeValue("--sim-dump", argc, argv, i, value, error)) {
+    if (TakeValue("--board-dump", argc, argv, i, value, error)) {
       if (!error.empty()) return false;
       options.sim_dump = value;
       continue;
     }
-    if (TakeValue("--sim-clock", argc, argv, i, value, error)) {
+    if (TakeValue("--board-clock", argc, argv, i, value, error)) {
       if (!error.empty()) return false;
       if (!ParseHertz(value, options.sim_clock_hz)) {
-        error = "--sim-clock takes the board's clock in hertz, for example 19968000";
+        error = "--board-clock takes the board's clock in hertz, for example 19968000";
         return false;
       }
       continue;
@@ -160,16 +160,16 @@ const char* ConsoleHelp() {
          "Progress shows as status lines, and as a progress bar on a terminal.\n"
          "\n"
          "options:\n"
-         "  -y, --yes         answer both prompts at once (the board is already set)\n"
-         "  -q, --quiet       print only errors (and the prompts, unless --yes)\n"
-         "  -v, --verbose     also trace every byte on the line in hex (> sent, < received)\n"
-         "  -n, --dry-run     load FILE and show the blocks a write would send; no port\n"
-         "      --list-ports  print the serial ports of this machine\n"
-         "      --sim-clock HZ    the virtual board's clock (default 19968000)\n"
-         "      --sim-dump FILE   save the virtual board's flash (256 KiB, byte i for\n"
-         "                        address i) into FILE when the write ends\n"
-         "  -h, --help        this text\n"
-         "      --version     the program's version\n"
+         "  -y, --yes              answer both prompts at once (the board is already set)\n"
+         "  -q, --quiet            print only errors (and the prompts, unless --yes)\n"
+         "  -v, --verbose          also trace every byte on the line in hex (> sent, < received)\n"
+         "  -n, --dry-run          load FILE and show the blocks a write would send; no port\n"
+         "      --list-ports       print the serial ports of this machine\n"
+         "      --board-clock HZ   the virtual board's clock (default 19968000)\n"
+         "      --board-dump FILE  save the virtual board's flash (256 KiB, byte i for\n"
+         "                         address i) into FILE when the write ends\n"
+         "  -h, --help             this text\n"
+         "      --version          the program's version\n"
          "\n"
          "example:\n"
 #ifdef _WIN32
@@ -177,6 +177,7 @@ const char* ConsoleHelp() {
 #else
          "  vantor app.mot /dev/ttyUSB0\n"
 #endif
+         "  vantor --yes app.mot sim     (a write to the built-in virtual board)\n"
          "\n"
          "A failure prints its code and message, for example\n"
          "  Err:0103 ファイルが見つかりません   (the file cannot be found)\n"

@@ -23,7 +23,7 @@ struct ConsoleOptions {
 // Reads argv[1..argc). Options may stand anywhere; "--" ends them. Returns
 // false with a one-line reason in `error` for an unknown option, a third
 // positional argument, --quiet together with --verbose, or a missing or bad
-// value of --sim-clock (a whole number of hertz) or --sim-dump.
+// value of --board-clock (a whole number of hertz) or --board-dump.
 bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& options,
                          std::string& error);
 

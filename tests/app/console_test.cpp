@@ -169,7 +169,7 @@ TEST_F(ConsoleTest, YesQuietAndVerboseShapeTheOutputNotTheWrite) {
 }
 
 // The virtual board built into the program, running the real write-control
-// program: what it holds afterwards is saved by --sim-dump.
+// program: what it holds afterwards is saved by --board-dump.
 TEST_F(ConsoleTest, WritesToTheVirtualBoardAtItsDefaultAndAnotherClock) {
   if (!SimBoardBuiltIn()) GTEST_SKIP() << "built without the virtual board";
   std::vector<std::uint8_t> expected(kLoadImageSize, 0xFF);
@@ -179,7 +179,7 @@ TEST_F(ConsoleTest, WritesToTheVirtualBoardAtItsDefaultAndAnotherClock) {
   for (const char* clock : {"19968000", "10000000"}) {
     const std::filesystem::path dump = dir_ / (std::string("flash-") + clock + ".bin");
     ResetOutput();
-    EXPECT_EQ(Run({"-y", "-q", "--sim-clock", clock, "--sim-dump", dump.string(), file_, "sim"}),
+    EXPECT_EQ(Run({"-y", "-q", "--board-clock", clock, "--board-dump", dump.string(), file_, "sim"}),
               kExitDone)
         << ReadAll(err_);
     std::FILE* saved = std::fopen(dump.string().c_str(), "rb");
@@ -226,7 +226,7 @@ TEST_F(ConsoleTest, ArgumentsThatStopBeforeAnyPortIsOpened) {
     const std::string err = ReadAll(err_);
     EXPECT_TRUE(Contains(err, "Err:0201 COMポートのオープンに失敗しました\n")) << err;
     EXPECT_TRUE(Contains(err, "virtual board \"sim\" is not built into this program")) << err;
-    EXPECT_EQ(Run({"--sim-clock=16000000", file_, "sim"}), kExitUsage);
+    EXPECT_EQ(Run({"--board-clock=16000000", file_, "sim"}), kExitUsage);
   }
 
   EXPECT_EQ(target_.Sessions(), 0u);

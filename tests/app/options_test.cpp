@@ -53,7 +53,7 @@ TEST(ConsoleOptionsTest, SwitchesAndValuedOptions) {
   ConsoleOptions o;
   std::string error;
   ASSERT_TRUE(Parse(
-      {"-y", "--quiet", "--sim-clock", "16000000", "--sim-dump=out.bin", "a.mot", "sim"}, o, error))
+      {"-y", "--quiet", "--board-clock", "16000000", "--board-dump=out.bin", "a.mot", "sim"}, o, error))
       << error;
   EXPECT_TRUE(o.yes);
   EXPECT_TRUE(o.quiet);
@@ -63,12 +63,12 @@ TEST(ConsoleOptionsTest, SwitchesAndValuedOptions) {
 
   for (std::vector<const char*> bad :
        std::vector<std::vector<const char*>>{{"--quiet", "--verbose", "a.mot"},
-                                             {"--sim-clock", "0", "a.mot"},
-                                             {"--sim-clock=4294967296", "a.mot"},
-                                             {"--sim-clock=16MHz", "a.mot"},
-                                             {"a.mot", "--sim-dump"},
-                                             {"--sim-dump=", "a.mot"},
-                                             {"--sim-clockwork", "a.mot"}}) {
+                                             {"--board-clock", "0", "a.mot"},
+                                             {"--board-clock=4294967296", "a.mot"},
+                                             {"--board-clock=16MHz", "a.mot"},
+                                             {"a.mot", "--board-dump"},
+                                             {"--board-dump=", "a.mot"},
+                                             {"--board-clockwork", "a.mot"}}) {
     ConsoleOptions p;
     error.clear();
     EXPECT_FALSE(Parse(bad, p, error)) << bad[0];
