@@ -80,6 +80,13 @@ int Write(const ConsoleStreams& streams, const ConsoleOptions& options) {
   InstallConsoleTransport(options.verbose ? streams.err : nullptr);
   const ErrorCode code = RunWriteOperation(panel);
   SetTransportSelector(nullptr);
+  // What the write would have taken on a real board at that clock.
+  double emulated = 0.0;
+  double clockHz = 0.0;
+  if (!options.quiet && SimEmulatedTime(emulated, clockHz)) {
+    std::fprintf(streams.err, "virtual board: %.1f s of emulated time at %.3f MHz\n", emulated,
+                 clockHz / 1e6);
+  }
 
   if (code == kOk) return kExitDone;
   return panel.ReportedInterrupt() ? kExitInterrupted : kExitFailed;

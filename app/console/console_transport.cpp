@@ -14,13 +14,18 @@ namespace {
 ConsoleTransport g_console;
 std::FILE* g_trace = nullptr;
 bool g_simRefused = false;
+bool g_simOpened = false;
+std::uint64_t g_simStartStates = 0;
 
 SerialTransport* SelectConsoleTransport(const char* portName) {
   g_simRefused = false;
+  g_simOpened = false;
   SerialTransport* inner = nullptr;
   if (std::strcmp(portName, "sim") == 0) {
 #ifdef VANTOR_HAS_SIM_BOARD
     inner = board::SimTransportFor(portName);
+    g_simOpened = inner != nullptr;
+    g_simStartStates = board::SimBoard().Now();
 #endif
     if (inner == nullptr) {
       g_simRefused = true;
@@ -64,6 +69,20 @@ void FlushLineTrace() {
 
 bool SimWasRefused() {
   return g_simRefused;
+}
+
+bool SimEmulatedTime(double& seconds, double& clockHz) {
+#ifdef VANTOR_HAS_SIM_BOARD
+  if (g_simOpened) {
+    const board::Scheduler& clock = board::SimBoard().Clock();
+    clockHz = clock.clockHz();
+    seconds = static_cast<double>(clock.now() - g_simStartStates) / clockHz;
+    return true;
+  }
+#endif
+  static_cast<void>(seconds);
+  static_cast<void>(clockHz);
+  return false;
 }
 
 void ConsoleTransport::Attach(SerialTransport* inner, std::FILE* trace) {

@@ -29,6 +29,11 @@ void FlushLineTrace();
 // Whether the last port refused was "sim" in a build without the board.
 bool SimWasRefused();
 
+// The emulated time, in seconds, that the virtual board ran between the last
+// open of "sim" and now, and the board's clock. False when "sim" was not
+// opened.
+bool SimEmulatedTime(double& seconds, double& clockHz);
+
 // The wrapper, usable on its own in tests.
 class ConsoleTransport : public SerialTransport {
  public:

@@ -190,6 +190,19 @@ TEST_F(ConsoleTest, WritesToTheVirtualBoardAtItsDefaultAndAnotherClock) {
     EXPECT_TRUE(flash == expected) << clock;
     EXPECT_FALSE(IsPortOpen());
   }
+
+  // Without --quiet the program tells what the write took in emulated time:
+  // at least the boot exchange's 932 echoed bytes at 9600 bit/s (about 2 s),
+  // far less than a minute for a few blocks.
+  ResetOutput();
+  ASSERT_EQ(Run({"-y", file_, "sim"}), kExitDone);
+  const std::string err = ReadAll(err_);
+  const std::size_t at = err.find("virtual board: ");
+  ASSERT_NE(at, std::string::npos) << err;
+  double seconds = 0.0;
+  ASSERT_EQ(std::sscanf(err.c_str() + at, "virtual board: %lf s of emulated time", &seconds), 1);
+  EXPECT_GT(seconds, 1.9);
+  EXPECT_LT(seconds, 60.0);
 }
 
 TEST_F(ConsoleTest, AFailureOfTheTargetPrintsItsCodeAndClosesThePort) {
