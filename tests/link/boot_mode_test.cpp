@@ -1,5 +1,5 @@
 // Boot-mode entry, the program transfer and the erase wait, against a
-// scripted chip on the fake line.
+// chip player on the fake line.
 #include "link/boot_mode.h"
 
 #include <gtest/gtest.h>
@@ -8,15 +8,15 @@
 
 #include "link/descrambler.h"
 #include "link/device_profile.h"
-#include "tests/support/fake_transport.h"
-#include "tests/support/scripted_chip.h"
+#include "tests/support/chip_on_fake_line.h"
 
 namespace vantor {
 namespace {
 
+using testing::ChipOnFakeLine;
+using testing::ChipPlayer;
 using testing::FakeLineGuard;
 using testing::FakeTransport;
-using testing::ScriptedChip;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr unsigned kProgramLength = 932;
@@ -34,36 +34,33 @@ void EchoScript(FakeTransport& line, std::size_t wrongAt = ~std::size_t{0},
 }
 
 TEST(BootMode, WholeExchangeWithAChipThatAnswersAtOnce) {
-  FakeTransport line;
-  FakeLineGuard guard(line);
-  ScriptedChip chip(line);
+  ChipOnFakeLine s;
 
   ASSERT_EQ(StartBootMode(), kOk);
-  EXPECT_EQ(line.Sent(), (Bytes{0x00, 0x55, 0x03, 0xA4}));  // one 0x00 only
-  EXPECT_EQ(chip.announcedLength, kProgramLength);
+  EXPECT_EQ(s.line.Sent(), (Bytes{0x00, 0x55, 0x03, 0xA4}));  // one 0x00 only
+  EXPECT_EQ(s.chip.AnnouncedLength(), kProgramLength);
 
   // The counter is left somewhere else first: the transfer resets it.
   DescrambleByte(0x00);
   ASSERT_EQ(TransferWriteControlProgram(), kOk);
-  ASSERT_EQ(chip.program.size(), kProgramLength);
+  const Bytes program = s.chip.Program();
+  ASSERT_EQ(program.size(), kProgramLength);
   for (std::uint32_t j = 0; j < kProgramLength; ++j) {
-    ASSERT_EQ(ScrambleByte(chip.program[j], j), kDeviceProfile.embeddedData[512 + j]) << j;
+    ASSERT_EQ(ScrambleByte(program[j], j), kDeviceProfile.embeddedData[512 + j]) << j;
   }
   EXPECT_EQ(WaitEraseComplete(), kOk);
-  EXPECT_TRUE(chip.protocolError.empty()) << chip.protocolError;
-  EXPECT_EQ(line.Sleeps(), 0u);  // no pause anywhere in boot mode
+  EXPECT_TRUE(s.chip.ProtocolError().empty()) << s.chip.ProtocolError();
+  EXPECT_EQ(s.line.Sleeps(), 0u);  // no pause anywhere in boot mode
 }
 
 TEST(BootMode, BitRateAdjustment) {
   {  // answered on the fifth attempt: five 0x00 bytes, no pause between them
-    FakeTransport line;
-    FakeLineGuard guard(line);
-    ScriptedChip::Options options;
+    ChipPlayer::Options options;
     options.bitRateSilentAttempts = 4;
-    ScriptedChip chip(line, options);
+    ChipOnFakeLine s(options);
     EXPECT_EQ(StartBootMode(), kOk);
-    EXPECT_EQ(chip.bitRateBytes, 5u);
-    EXPECT_EQ(line.Misses(), 1u + 4u + 1u);  // drain, four attempts, drain
+    EXPECT_EQ(s.chip.BitRateBytes(), 5u);
+    EXPECT_EQ(s.line.Misses(), 1u + 4u + 1u);  // drain, four attempts, drain
   }
   {  // never answered: 1000 attempts, then 40
     FakeTransport line;
@@ -90,14 +87,12 @@ TEST(BootMode, BitRateAdjustment) {
 }
 
 TEST(BootMode, StaleBytesBeforeTheHandshakeAreDrained) {
-  FakeTransport line;
-  FakeLineGuard guard(line);
-  ScriptedChip chip(line);
-  line.ReplyAfterSend(0, {0x12, 0xAA, 0x34});  // after the chip's 0x00
-  line.Queue({0x99, 0x98});                    // left over from before
+  ChipOnFakeLine s;
+  s.line.ReplyAfterSend(0, {0x12, 0xAA, 0x34});  // after the chip's 0x00
+  s.line.Queue({0x99, 0x98});                    // left over from before
   EXPECT_EQ(StartBootMode(), kOk);
-  EXPECT_EQ(line.Sent(), (Bytes{0x00, 0x55, 0x03, 0xA4}));
-  EXPECT_EQ(line.Pending(), 0u);
+  EXPECT_EQ(s.line.Sent(), (Bytes{0x00, 0x55, 0x03, 0xA4}));
+  EXPECT_EQ(s.line.Pending(), 0u);
 }
 
 TEST(BootMode, EchoWaitAcceptsTheThousandthReadAndNoLater) {
@@ -150,13 +145,11 @@ TEST(BootMode, SendFailureEndsTheStepWithoutARead) {
   const std::size_t readsBefore[] = {1, 3, 4, 5};
   for (std::size_t attempt = 0; attempt < 4; ++attempt) {
     const ErrorCode code = attempt % 2 == 0 ? kWriteFailed : kWriteTimeout;
-    FakeTransport line;
-    FakeLineGuard guard(line);
-    ScriptedChip chip(line);
-    line.FailSend(attempt, code);
+    ChipOnFakeLine s;
+    s.line.FailSend(attempt, code);
     EXPECT_EQ(StartBootMode(), code) << attempt;
-    EXPECT_EQ(line.Reads(), readsBefore[attempt]) << attempt;
-    EXPECT_EQ(line.Sent().size(), attempt);
+    EXPECT_EQ(s.line.Reads(), readsBefore[attempt]) << attempt;
+    EXPECT_EQ(s.line.Sent().size(), attempt);
   }
 }
 
