@@ -13,11 +13,7 @@
 namespace vantor {
 namespace {
 
-using testing::ChipOnFakeLine;
-using testing::ChipPlayer;
-using testing::FakeLineGuard;
-using testing::FakeTransport;
-using Bytes = std::vector<std::uint8_t>;
+using namespace vantor::testing;
 
 constexpr unsigned kProgramLength = 932;
 
@@ -63,24 +59,21 @@ TEST(BootMode, BitRateAdjustment) {
     EXPECT_EQ(s.line.Misses(), 1u + 4u + 1u);  // drain, four attempts, drain
   }
   {  // never answered: 1000 attempts, then 40
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     EXPECT_EQ(StartBootMode(), kBitRateNoAnswer);
     EXPECT_EQ(line.Sent(), Bytes(1000, 0x00));
     EXPECT_EQ(line.Reads(), 1u + 1000u);
     EXPECT_EQ(line.Now(), 10u * 1001u);
   }
   {  // a wrong first answer ends it at once, though 0x00 would follow
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.ReplyAfterSend(0, {0x3F});
     line.ReplyAfterSend(1, {0x00});
     EXPECT_EQ(StartBootMode(), kBitRateWrongAnswer);
     EXPECT_EQ(line.Sent(), Bytes{0x00});
   }
   {  // a read error only counts as nothing received
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.FailReadsFrom(0);
     EXPECT_EQ(StartBootMode(), kBitRateNoAnswer);
   }
@@ -97,8 +90,7 @@ TEST(BootMode, StaleBytesBeforeTheHandshakeAreDrained) {
 
 TEST(BootMode, EchoWaitAcceptsTheThousandthReadAndNoLater) {
   {
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.ReplyAfterSend(0, {0x00});
     line.ReplyAfterSend(1, {0xAA}, /*silentReads=*/999);
     line.ReplyAfterSend(2, {0x03});
@@ -106,8 +98,7 @@ TEST(BootMode, EchoWaitAcceptsTheThousandthReadAndNoLater) {
     EXPECT_EQ(StartBootMode(), kOk);
   }
   {
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.ReplyAfterSend(0, {0x00});
     line.ReplyAfterSend(1, {0xAA}, /*silentReads=*/1000);
     EXPECT_EQ(StartBootMode(), kHandshakeNoAnswer);
@@ -132,8 +123,7 @@ TEST(BootMode, EachStepHasItsOwnCodes) {
       {{{0, {0x00}}, {1, {0xAA}}, {2, {0x03}}, {3, {0xA4}}}, kOk, 4},
   };
   for (const Case& c : cases) {
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     for (const auto& [index, bytes] : c.replies) line.ReplyAfterSend(index, bytes);
     EXPECT_EQ(StartBootMode(), c.expected);
     EXPECT_EQ(line.Sent().size(), c.sent) << c.expected;
@@ -154,8 +144,7 @@ TEST(BootMode, SendFailureEndsTheStepWithoutARead) {
 }
 
 TEST(ProgramTransfer, WrongEchoOfTheFiveHundredthByteStopsIt) {
-  FakeTransport line;
-  FakeLineGuard guard(line);
+  OpenedFakeLine line;
   EchoScript(line, /*wrongAt=*/499);
   EXPECT_EQ(TransferWriteControlProgram(), kProgramWrongEcho);
   EXPECT_EQ(line.Sent().size(), 500u);
@@ -163,8 +152,7 @@ TEST(ProgramTransfer, WrongEchoOfTheFiveHundredthByteStopsIt) {
 }
 
 TEST(ProgramTransfer, MissingEchoGivesUpAfterAThousandReads) {
-  FakeTransport line;
-  FakeLineGuard guard(line);
+  OpenedFakeLine line;
   EchoScript(line, ~std::size_t{0}, /*silentFrom=*/10);
   EXPECT_EQ(TransferWriteControlProgram(), kProgramNoEcho);
   EXPECT_EQ(line.Sent().size(), 11u);
@@ -173,8 +161,7 @@ TEST(ProgramTransfer, MissingEchoGivesUpAfterAThousandReads) {
 }
 
 TEST(ProgramTransfer, ReadErrorsCountAsNoEcho) {
-  FakeTransport line;
-  FakeLineGuard guard(line);
+  OpenedFakeLine line;
   EchoScript(line);
   line.FailReadsFrom(20);
   EXPECT_EQ(TransferWriteControlProgram(), kProgramNoEcho);
@@ -182,8 +169,7 @@ TEST(ProgramTransfer, ReadErrorsCountAsNoEcho) {
 }
 
 TEST(ProgramTransfer, SendFailureIsReturnedWithoutARead) {
-  FakeTransport line;
-  FakeLineGuard guard(line);
+  OpenedFakeLine line;
   EchoScript(line);
   line.FailSend(100, kWriteTimeout);
   EXPECT_EQ(TransferWriteControlProgram(), kWriteTimeout);
@@ -193,15 +179,13 @@ TEST(ProgramTransfer, SendFailureIsReturnedWithoutARead) {
 
 TEST(EraseWait, WaitsUpToThirtyThousandReads) {
   {
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.Queue(0xAA, /*silentReads=*/29999);
     EXPECT_EQ(WaitEraseComplete(), kOk);
     EXPECT_EQ(line.Reads(), 30000u);
   }
   {
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.Queue(0xAA, /*silentReads=*/30000);
     EXPECT_EQ(WaitEraseComplete(), kEraseNoSignal);
     EXPECT_EQ(line.Reads(), 30000u);
@@ -209,8 +193,7 @@ TEST(EraseWait, WaitsUpToThirtyThousandReads) {
     EXPECT_EQ(line.Sleeps(), 0u);
   }
   {
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.Queue(0x55, 100);
     EXPECT_EQ(WaitEraseComplete(), kEraseWrongSignal);
   }

@@ -11,11 +11,7 @@
 namespace vantor {
 namespace {
 
-using testing::ChipOnFakeLine;
-using testing::ChipPlayer;
-using testing::FakeLineGuard;
-using testing::FakeTransport;
-using Bytes = std::vector<std::uint8_t>;
+using namespace vantor::testing;
 using Write = ChipPlayer::ParameterWrite;
 using Writes = std::vector<Write>;
 
@@ -175,8 +171,7 @@ TEST(ClockSetup, InquiryFailures) {
     EXPECT_EQ(s.line.Sent(), Bytes{0xC5});
   }
   {  // the fourth byte never comes: 1000 reads without a pause
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.ReplyAfterSend(0, {64, 0, 0x00});
     const Bytes table = Table({{0, 10, {0, 0, 0, 0}}});
     EXPECT_EQ(SetupClockParametersFrom(table.data()), kNoCompletion);
@@ -186,8 +181,7 @@ TEST(ClockSetup, InquiryFailures) {
     EXPECT_EQ(line.Now(), 10000u);
   }
   {  // the last byte on the 1000th read is still taken
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.SetScript([](std::uint8_t, FakeTransport& far) {
       far.Queue({64, 0, 0x00, 32});
       far.Queue(0x80, 999);
@@ -196,8 +190,7 @@ TEST(ClockSetup, InquiryFailures) {
     EXPECT_EQ(SetupClockParametersFrom(table.data()), kOk);
   }
   {  // the inquiry not sent: no read
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.FailSend(0, kWriteTimeout);
     const Bytes table = Table({});
     EXPECT_EQ(SetupClockParametersFrom(table.data()), kWriteTimeout);

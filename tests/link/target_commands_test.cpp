@@ -12,10 +12,7 @@
 namespace vantor {
 namespace {
 
-using testing::ChipPlayer;
-using testing::FakeLineGuard;
-using testing::FakeTransport;
-using Bytes = std::vector<std::uint8_t>;
+using namespace vantor::testing;
 
 const Bytes kId = {0x5E, 0x17, 0xA9, 0x3B, 0xD4, 0x62, 0x8F};
 constexpr std::uint64_t kReplyWaitMs = 1000 * (10 + 1);
@@ -25,8 +22,7 @@ class TargetCommands : public ::testing::Test {
   void SetUp() override { std::memset(LoadImage, 0xFF, kLoadImageSize); }
   void TearDown() override { std::memset(LoadImage, 0xFF, kLoadImageSize); }
 
-  FakeTransport line_;
-  FakeLineGuard guard_{line_};
+  OpenedFakeLine line_;
 };
 
 TEST_F(TargetCommands, IdentificationAccepted) {
@@ -182,7 +178,7 @@ TEST_F(TargetCommands, BlocksReachAScriptedChip) {
   ChipPlayer::Options options;
   options.programRunning = true;
   ChipPlayer chip(options);
-  testing::ConnectChip(chip, line_);
+  ConnectChip(chip, line_);
   for (std::uint32_t i = 0; i < 256; ++i)
     LoadImage[0x400 + i] = static_cast<std::uint8_t>(i ^ 0x5A);
   ASSERT_EQ(EnterWriteMode(), kOk);

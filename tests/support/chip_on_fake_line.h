@@ -1,6 +1,6 @@
-// A ChipPlayer on the far end of the in-memory fake line, and the rig most
-// protocol tests start from: the line behind the serial link, opened, with
-// the chip on it.
+// A ChipPlayer on the far end of the in-memory fake line, and the rig of the
+// protocol tests that talk to a whole chip: an opened fake line with the chip
+// on it.
 #pragma once
 
 #include "tests/support/chip_player.h"
@@ -18,12 +18,9 @@ struct ChipOnFakeLine {
   explicit ChipOnFakeLine(const ChipPlayer::Options& options) : chip(options) {
     ConnectChip(chip, line);
   }
-  ChipOnFakeLine(const ChipOnFakeLine&) = delete;
-  ChipOnFakeLine& operator=(const ChipOnFakeLine&) = delete;
 
-  FakeTransport line;
+  OpenedFakeLine line;
   ChipPlayer chip;
-  FakeLineGuard guard{line};
 };
 
 }  // namespace vantor::testing
