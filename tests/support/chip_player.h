@@ -22,6 +22,7 @@
 #include <initializer_list>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantor::testing {
