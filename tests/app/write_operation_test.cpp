@@ -13,8 +13,7 @@
 #include "image/load_image.h"
 #include "link/serial_link.h"
 #include "tests/app/srecord_file.h"
-#include "tests/support/fake_transport.h"
-#include "tests/support/scripted_target.h"
+#include "tests/support/chip_on_fake_line.h"
 
 namespace vantor {
 namespace {
@@ -81,12 +80,8 @@ std::string BlockStatus(std::uint32_t address) {
 
 class WriteOperationTest : public ::testing::Test {
  protected:
-  WriteOperationTest()
-      : chip_([this](const std::uint8_t* bytes, std::size_t count) {
-          line_.Queue(std::vector<std::uint8_t>(bytes, bytes + count));
-        }) {
-    line_.SetScript([this](std::uint8_t sent, FakeTransport&) { chip_.OnByte(sent); });
-    chip_.PowerOn();
+  WriteOperationTest() {
+    testing::ConnectChip(chip_, line_);
     dir_ = testing::MakeScratchDirectory("write");
   }
   ~WriteOperationTest() override { std::filesystem::remove_all(dir_); }

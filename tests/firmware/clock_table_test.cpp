@@ -11,15 +11,13 @@
 #include "link/clock_setup.h"
 #include "link/descrambler.h"
 #include "link/embedded_data.h"
-#include "tests/support/fake_transport.h"
-#include "tests/support/scripted_chip.h"
+#include "tests/support/chip_on_fake_line.h"
 
 namespace vantor {
 namespace {
 
-using testing::FakeLineGuard;
-using testing::FakeTransport;
-using testing::ScriptedChip;
+using testing::ChipOnFakeLine;
+using testing::ChipPlayer;
 
 struct Entry {
   unsigned kind, g;
@@ -47,33 +45,32 @@ unsigned ValueBytes(unsigned kind) {
 // Runs the writer's clock set-up against a chip that reports F x 9600 Hz
 // (m = 0, k = 0) and returns the value each table entry delivered.
 std::vector<std::uint32_t> DeliveredValues(const std::vector<Entry>& table, std::uint16_t f) {
-  FakeTransport line;
-  FakeLineGuard guard(line);
-  ScriptedChip::Options options;
+  ChipPlayer::Options options;
   options.programRunning = true;
   options.clockReply[0] = 0;
   options.clockReply[1] = 0;
   options.clockReply[2] = static_cast<std::uint8_t>(f >> 8);
   options.clockReply[3] = static_cast<std::uint8_t>(f);
-  ScriptedChip chip(line, options);
+  ChipOnFakeLine s(options);
   EXPECT_EQ(SetupClockParameters(), kOk);
+  const std::vector<ChipPlayer::ParameterWrite> writes = s.chip.ParameterWrites();
 
   std::vector<std::uint32_t> values;
   std::size_t next = 0;
   for (const Entry& entry : table) {
     std::uint32_t value = 0;
     for (unsigned i = 0; i < ValueBytes(entry.kind); ++i, ++next) {
-      if (next >= chip.parameterWrites.size()) {
+      if (next >= writes.size()) {
         ADD_FAILURE() << "fewer parameter writes than the table needs";
         return values;
       }
-      const auto& write = chip.parameterWrites[next];
+      const auto& write = writes[next];
       EXPECT_EQ(write.d3, static_cast<std::uint8_t>(entry.destination + i));
       value = value << 8 | write.value;
     }
     values.push_back(value);
   }
-  EXPECT_EQ(next, chip.parameterWrites.size());
+  EXPECT_EQ(next, writes.size());
   return values;
 }
 

@@ -1,5 +1,5 @@
 // Boot-mode entry, the program transfer and the erase wait, against a
-// scripted chip on the fake line.
+// chip player on the fake line.
 #include "link/boot_mode.h"
 
 #include <gtest/gtest.h>
@@ -8,16 +8,12 @@
 
 #include "link/descrambler.h"
 #include "link/device_profile.h"
-#include "tests/support/fake_transport.h"
-#include "tests/support/scripted_chip.h"
+#include "tests/support/chip_on_fake_line.h"
 
 namespace vantor {
 namespace {
 
-using testing::FakeLineGuard;
-using testing::FakeTransport;
-using testing::ScriptedChip;
-using Bytes = std::vector<std::uint8_t>;
+using namespace vantor::testing;
 
 constexpr unsigned kProgramLength = 932;
 
@@ -34,76 +30,67 @@ void EchoScript(FakeTransport& line, std::size_t wrongAt = ~std::size_t{0},
 }
 
 TEST(BootMode, WholeExchangeWithAChipThatAnswersAtOnce) {
-  FakeTransport line;
-  FakeLineGuard guard(line);
-  ScriptedChip chip(line);
+  ChipOnFakeLine s;
 
   ASSERT_EQ(StartBootMode(), kOk);
-  EXPECT_EQ(line.Sent(), (Bytes{0x00, 0x55, 0x03, 0xA4}));  // one 0x00 only
-  EXPECT_EQ(chip.announcedLength, kProgramLength);
+  EXPECT_EQ(s.line.Sent(), (Bytes{0x00, 0x55, 0x03, 0xA4}));  // one 0x00 only
+  EXPECT_EQ(s.chip.AnnouncedLength(), kProgramLength);
 
   // The counter is left somewhere else first: the transfer resets it.
   DescrambleByte(0x00);
   ASSERT_EQ(TransferWriteControlProgram(), kOk);
-  ASSERT_EQ(chip.program.size(), kProgramLength);
+  const Bytes program = s.chip.Program();
+  ASSERT_EQ(program.size(), kProgramLength);
   for (std::uint32_t j = 0; j < kProgramLength; ++j) {
-    ASSERT_EQ(ScrambleByte(chip.program[j], j), kDeviceProfile.embeddedData[512 + j]) << j;
+    ASSERT_EQ(ScrambleByte(program[j], j), kDeviceProfile.embeddedData[512 + j]) << j;
   }
   EXPECT_EQ(WaitEraseComplete(), kOk);
-  EXPECT_TRUE(chip.protocolError.empty()) << chip.protocolError;
-  EXPECT_EQ(line.Sleeps(), 0u);  // no pause anywhere in boot mode
+  EXPECT_TRUE(s.chip.ProtocolError().empty()) << s.chip.ProtocolError();
+  EXPECT_EQ(s.line.Sleeps(), 0u);  // no pause anywhere in boot mode
 }
 
 TEST(BootMode, BitRateAdjustment) {
   {  // answered on the fifth attempt: five 0x00 bytes, no pause between them
-    FakeTransport line;
-    FakeLineGuard guard(line);
-    ScriptedChip::Options options;
+    ChipPlayer::Options options;
     options.bitRateSilentAttempts = 4;
-    ScriptedChip chip(line, options);
+    ChipOnFakeLine s(options);
     EXPECT_EQ(StartBootMode(), kOk);
-    EXPECT_EQ(chip.bitRateBytes, 5u);
-    EXPECT_EQ(line.Misses(), 1u + 4u + 1u);  // drain, four attempts, drain
+    EXPECT_EQ(s.chip.BitRateBytes(), 5u);
+    EXPECT_EQ(s.line.Misses(), 1u + 4u + 1u);  // drain, four attempts, drain
   }
   {  // never answered: 1000 attempts, then 40
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     EXPECT_EQ(StartBootMode(), kBitRateNoAnswer);
     EXPECT_EQ(line.Sent(), Bytes(1000, 0x00));
     EXPECT_EQ(line.Reads(), 1u + 1000u);
     EXPECT_EQ(line.Now(), 10u * 1001u);
   }
   {  // a wrong first answer ends it at once, though 0x00 would follow
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.ReplyAfterSend(0, {0x3F});
     line.ReplyAfterSend(1, {0x00});
     EXPECT_EQ(StartBootMode(), kBitRateWrongAnswer);
     EXPECT_EQ(line.Sent(), Bytes{0x00});
   }
   {  // a read error only counts as nothing received
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.FailReadsFrom(0);
     EXPECT_EQ(StartBootMode(), kBitRateNoAnswer);
   }
 }
 
 TEST(BootMode, StaleBytesBeforeTheHandshakeAreDrained) {
-  FakeTransport line;
-  FakeLineGuard guard(line);
-  ScriptedChip chip(line);
-  line.ReplyAfterSend(0, {0x12, 0xAA, 0x34});  // after the chip's 0x00
-  line.Queue({0x99, 0x98});                    // left over from before
+  ChipOnFakeLine s;
+  s.line.ReplyAfterSend(0, {0x12, 0xAA, 0x34});  // after the chip's 0x00
+  s.line.Queue({0x99, 0x98});                    // left over from before
   EXPECT_EQ(StartBootMode(), kOk);
-  EXPECT_EQ(line.Sent(), (Bytes{0x00, 0x55, 0x03, 0xA4}));
-  EXPECT_EQ(line.Pending(), 0u);
+  EXPECT_EQ(s.line.Sent(), (Bytes{0x00, 0x55, 0x03, 0xA4}));
+  EXPECT_EQ(s.line.Pending(), 0u);
 }
 
 TEST(BootMode, EchoWaitAcceptsTheThousandthReadAndNoLater) {
   {
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.ReplyAfterSend(0, {0x00});
     line.ReplyAfterSend(1, {0xAA}, /*silentReads=*/999);
     line.ReplyAfterSend(2, {0x03});
@@ -111,8 +98,7 @@ TEST(BootMode, EchoWaitAcceptsTheThousandthReadAndNoLater) {
     EXPECT_EQ(StartBootMode(), kOk);
   }
   {
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.ReplyAfterSend(0, {0x00});
     line.ReplyAfterSend(1, {0xAA}, /*silentReads=*/1000);
     EXPECT_EQ(StartBootMode(), kHandshakeNoAnswer);
@@ -137,8 +123,7 @@ TEST(BootMode, EachStepHasItsOwnCodes) {
       {{{0, {0x00}}, {1, {0xAA}}, {2, {0x03}}, {3, {0xA4}}}, kOk, 4},
   };
   for (const Case& c : cases) {
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     for (const auto& [index, bytes] : c.replies) line.ReplyAfterSend(index, bytes);
     EXPECT_EQ(StartBootMode(), c.expected);
     EXPECT_EQ(line.Sent().size(), c.sent) << c.expected;
@@ -150,19 +135,16 @@ TEST(BootMode, SendFailureEndsTheStepWithoutARead) {
   const std::size_t readsBefore[] = {1, 3, 4, 5};
   for (std::size_t attempt = 0; attempt < 4; ++attempt) {
     const ErrorCode code = attempt % 2 == 0 ? kWriteFailed : kWriteTimeout;
-    FakeTransport line;
-    FakeLineGuard guard(line);
-    ScriptedChip chip(line);
-    line.FailSend(attempt, code);
+    ChipOnFakeLine s;
+    s.line.FailSend(attempt, code);
     EXPECT_EQ(StartBootMode(), code) << attempt;
-    EXPECT_EQ(line.Reads(), readsBefore[attempt]) << attempt;
-    EXPECT_EQ(line.Sent().size(), attempt);
+    EXPECT_EQ(s.line.Reads(), readsBefore[attempt]) << attempt;
+    EXPECT_EQ(s.line.Sent().size(), attempt);
   }
 }
 
 TEST(ProgramTransfer, WrongEchoOfTheFiveHundredthByteStopsIt) {
-  FakeTransport line;
-  FakeLineGuard guard(line);
+  OpenedFakeLine line;
   EchoScript(line, /*wrongAt=*/499);
   EXPECT_EQ(TransferWriteControlProgram(), kProgramWrongEcho);
   EXPECT_EQ(line.Sent().size(), 500u);
@@ -170,8 +152,7 @@ TEST(ProgramTransfer, WrongEchoOfTheFiveHundredthByteStopsIt) {
 }
 
 TEST(ProgramTransfer, MissingEchoGivesUpAfterAThousandReads) {
-  FakeTransport line;
-  FakeLineGuard guard(line);
+  OpenedFakeLine line;
   EchoScript(line, ~std::size_t{0}, /*silentFrom=*/10);
   EXPECT_EQ(TransferWriteControlProgram(), kProgramNoEcho);
   EXPECT_EQ(line.Sent().size(), 11u);
@@ -180,8 +161,7 @@ TEST(ProgramTransfer, MissingEchoGivesUpAfterAThousandReads) {
 }
 
 TEST(ProgramTransfer, ReadErrorsCountAsNoEcho) {
-  FakeTransport line;
-  FakeLineGuard guard(line);
+  OpenedFakeLine line;
   EchoScript(line);
   line.FailReadsFrom(20);
   EXPECT_EQ(TransferWriteControlProgram(), kProgramNoEcho);
@@ -189,8 +169,7 @@ TEST(ProgramTransfer, ReadErrorsCountAsNoEcho) {
 }
 
 TEST(ProgramTransfer, SendFailureIsReturnedWithoutARead) {
-  FakeTransport line;
-  FakeLineGuard guard(line);
+  OpenedFakeLine line;
   EchoScript(line);
   line.FailSend(100, kWriteTimeout);
   EXPECT_EQ(TransferWriteControlProgram(), kWriteTimeout);
@@ -200,15 +179,13 @@ TEST(ProgramTransfer, SendFailureIsReturnedWithoutARead) {
 
 TEST(EraseWait, WaitsUpToThirtyThousandReads) {
   {
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.Queue(0xAA, /*silentReads=*/29999);
     EXPECT_EQ(WaitEraseComplete(), kOk);
     EXPECT_EQ(line.Reads(), 30000u);
   }
   {
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.Queue(0xAA, /*silentReads=*/30000);
     EXPECT_EQ(WaitEraseComplete(), kEraseNoSignal);
     EXPECT_EQ(line.Reads(), 30000u);
@@ -216,8 +193,7 @@ TEST(EraseWait, WaitsUpToThirtyThousandReads) {
     EXPECT_EQ(line.Sleeps(), 0u);
   }
   {
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.Queue(0x55, 100);
     EXPECT_EQ(WaitEraseComplete(), kEraseWrongSignal);
   }

@@ -6,17 +6,13 @@
 #include <vector>
 
 #include "link/descrambler.h"
-#include "tests/support/fake_transport.h"
-#include "tests/support/scripted_chip.h"
+#include "tests/support/chip_on_fake_line.h"
 
 namespace vantor {
 namespace {
 
-using testing::FakeLineGuard;
-using testing::FakeTransport;
-using testing::ScriptedChip;
-using Bytes = std::vector<std::uint8_t>;
-using Write = ScriptedChip::ParameterWrite;
+using namespace vantor::testing;
+using Write = ChipPlayer::ParameterWrite;
 using Writes = std::vector<Write>;
 
 struct Entry {
@@ -47,10 +43,10 @@ Bytes Table(const std::vector<Entry>& entries) {
 }
 
 // A chip already running the program, answering 0xC5 with `reply`.
-struct ClockRig {
-  explicit ClockRig(std::initializer_list<std::uint8_t> reply) : chip(line, Options(reply)) {}
-  static ScriptedChip::Options Options(std::initializer_list<std::uint8_t> reply) {
-    ScriptedChip::Options options;
+struct ClockRig : ChipOnFakeLine {
+  explicit ClockRig(std::initializer_list<std::uint8_t> reply) : ChipOnFakeLine(Options(reply)) {}
+  static ChipPlayer::Options Options(std::initializer_list<std::uint8_t> reply) {
+    ChipPlayer::Options options;
     options.programRunning = true;
     std::copy(reply.begin(), reply.end(), options.clockReply);
     return options;
@@ -59,9 +55,6 @@ struct ClockRig {
     const Bytes table = Table(entries);
     return SetupClockParametersFrom(table.data());
   }
-  FakeTransport line;
-  FakeLineGuard guard{line};
-  ScriptedChip chip;
 };
 
 // m = 64, k = 0, F = 32: t = 19,968,000 Hz.
@@ -96,8 +89,8 @@ TEST(ClockSetup, WorkedValues) {
       {0x00, 0xFF, 0xE8, 0x80, 0xFE},                                  // 255 -> 254
       {0x00, 0xFF, 0xE8, 0x90, 0xFE},                                  // -134 -> 254
   };
-  EXPECT_EQ(s.chip.parameterWrites, expected);
-  EXPECT_TRUE(s.chip.protocolError.empty()) << s.chip.protocolError;
+  EXPECT_EQ(s.chip.ParameterWrites(), expected);
+  EXPECT_TRUE(s.chip.ProtocolError().empty()) << s.chip.ProtocolError();
   EXPECT_EQ(s.line.Sent().size(), 1u + 6u * expected.size());
 }
 
@@ -108,7 +101,7 @@ TEST(ClockSetup, FifthCommandByteRunsWithoutCarry) {
                            {0x00, 0x00, 0xFF, 0xFF, 0x00},
                            {0x00, 0x00, 0xFF, 0x00, 0x09},
                            {0x00, 0x00, 0xFF, 0x01, 0xFF}};
-  EXPECT_EQ(s.chip.parameterWrites, expected);
+  EXPECT_EQ(s.chip.ParameterWrites(), expected);
 }
 
 TEST(ClockSetup, ClockFigures) {
@@ -116,20 +109,20 @@ TEST(ClockSetup, ClockFigures) {
   {  // k = 3: factor 64, t = 614,400; H = 21
     ClockRig s({0, 3, 0x00, 1, 0x80});
     ASSERT_EQ(s.Run(bitTime), kOk);
-    EXPECT_EQ(s.chip.parameterWrites,
+    EXPECT_EQ(s.chip.ParameterWrites(),
               (Writes{{1, 2, 3, 4, 0x15}, {1, 2, 3, 8, 0x00}, {1, 2, 3, 9, 0x15}}));
   }
   {  // k = 7 counts as k = 3
     ClockRig s({0, 7, 0x00, 1, 0x80});
     ASSERT_EQ(s.Run(bitTime), kOk);
-    EXPECT_EQ(s.chip.parameterWrites,
+    EXPECT_EQ(s.chip.ParameterWrites(),
               (Writes{{1, 2, 3, 4, 0x15}, {1, 2, 3, 8, 0x00}, {1, 2, 3, 9, 0x15}}));
   }
   {  // m = 255 (factor 256), F = 256, k = 3: 40,265,318,400 wraps to
      // t = 1,610,612,736; H = 55,924 (0xDA74)
     ClockRig s({255, 3, 0x01, 0x00, 0x80});
     ASSERT_EQ(s.Run(bitTime), kOk);
-    EXPECT_EQ(s.chip.parameterWrites,
+    EXPECT_EQ(s.chip.ParameterWrites(),
               (Writes{{1, 2, 3, 4, 0x74}, {1, 2, 3, 8, 0x0A}, {1, 2, 3, 9, 0x74}}));
   }
 }
@@ -150,7 +143,7 @@ TEST(ClockSetup, ZeroClockGivesOneAndTheTopPreset) {
       {0, 0, 0, 0x40, 0}, {0, 0, 0, 0x41, 1}, {0, 0, 0, 0x50, 0},   {0, 0, 0, 0x51, 0},
       {0, 0, 0, 0x52, 0}, {0, 0, 0, 0x53, 1}, {0, 0, 0, 0x60, 254},
   };
-  EXPECT_EQ(s.chip.parameterWrites, expected);
+  EXPECT_EQ(s.chip.ParameterWrites(), expected);
 }
 
 TEST(ClockSetup, ConstantsAreTakenAtSinglePrecision) {
@@ -159,14 +152,14 @@ TEST(ClockSetup, ConstantsAreTakenAtSinglePrecision) {
     ClockRig s({2, 3, 0x00, 0xFF, 0x80});
     ASSERT_EQ(s.Run({{2, 65535, {9, 9, 9, 0}}}), kOk);
     EXPECT_EQ(
-        s.chip.parameterWrites,
+        s.chip.ParameterWrites(),
         (Writes{{9, 9, 9, 0, 0x00}, {9, 9, 9, 1, 0x0C}, {9, 9, 9, 2, 0x0B}, {9, 9, 9, 3, 0x6A}}));
   }
   {  // t wraps to 3,076,343,936: H = 106,818 (0x1A142)
     ClockRig s({236, 0, 0xFF, 0xFF, 0x80});
     ASSERT_EQ(s.Run({{18, 0, {9, 9, 9, 0}}}), kOk);
     EXPECT_EQ(
-        s.chip.parameterWrites,
+        s.chip.ParameterWrites(),
         (Writes{{9, 9, 9, 0, 0x00}, {9, 9, 9, 1, 0x01}, {9, 9, 9, 2, 0x01}, {9, 9, 9, 3, 0x42}}));
   }
 }
@@ -178,8 +171,7 @@ TEST(ClockSetup, InquiryFailures) {
     EXPECT_EQ(s.line.Sent(), Bytes{0xC5});
   }
   {  // the fourth byte never comes: 1000 reads without a pause
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.ReplyAfterSend(0, {64, 0, 0x00});
     const Bytes table = Table({{0, 10, {0, 0, 0, 0}}});
     EXPECT_EQ(SetupClockParametersFrom(table.data()), kNoCompletion);
@@ -189,8 +181,7 @@ TEST(ClockSetup, InquiryFailures) {
     EXPECT_EQ(line.Now(), 10000u);
   }
   {  // the last byte on the 1000th read is still taken
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.SetScript([](std::uint8_t, FakeTransport& far) {
       far.Queue({64, 0, 0x00, 32});
       far.Queue(0x80, 999);
@@ -199,8 +190,7 @@ TEST(ClockSetup, InquiryFailures) {
     EXPECT_EQ(SetupClockParametersFrom(table.data()), kOk);
   }
   {  // the inquiry not sent: no read
-    FakeTransport line;
-    FakeLineGuard guard(line);
+    OpenedFakeLine line;
     line.FailSend(0, kWriteTimeout);
     const Bytes table = Table({});
     EXPECT_EQ(SetupClockParametersFrom(table.data()), kWriteTimeout);
@@ -222,8 +212,8 @@ TEST(ClockSetup, SixtyFourEntriesWithoutEndMarker) {
   for (std::uint8_t i = 0; i < 64; ++i) entries.push_back({0, 10, {0x10, 0x20, 0x30, i}});
   ClockRig s(kWorkedReply);
   EXPECT_EQ(s.Run(entries), kOk);  // a 512-byte buffer: a read beyond it trips ASan
-  ASSERT_EQ(s.chip.parameterWrites.size(), 64u);
-  EXPECT_EQ(s.chip.parameterWrites[63], (Write{0x10, 0x20, 0x30, 63, 0x42}));
+  ASSERT_EQ(s.chip.ParameterWrites().size(), 64u);
+  EXPECT_EQ(s.chip.ParameterWrites()[63], (Write{0x10, 0x20, 0x30, 63, 0x42}));
   EXPECT_EQ(DescrambleByte(ScrambleByte(0x42, 512)), 0x42);  // every byte once
 }
 
@@ -231,15 +221,15 @@ TEST(ClockSetup, UnknownKinds) {
   {  // first in the table: nothing to send yet
     ClockRig s(kWorkedReply);
     ASSERT_EQ(s.Run({{5, 10, {1, 1, 1, 1}}, {0, 10, {2, 2, 2, 2}}}), kOk);
-    EXPECT_EQ(s.chip.parameterWrites, (Writes{{2, 2, 2, 2, 0x42}}));
+    EXPECT_EQ(s.chip.ParameterWrites(), (Writes{{2, 2, 2, 2, 0x42}}));
   }
   {  // after a kind-1 entry: its two bytes again, at the new destination
     ClockRig s(kWorkedReply);
     ASSERT_EQ(s.Run({{1, 100, {1, 1, 1, 0x10}}, {0x0100, 7, {2, 2, 2, 0x20}}}), kOk);
-    EXPECT_EQ(s.chip.parameterWrites, (Writes{{1, 1, 1, 0x10, 0x02},
-                                              {1, 1, 1, 0x11, 0x99},
-                                              {2, 2, 2, 0x20, 0x02},
-                                              {2, 2, 2, 0x21, 0x99}}));
+    EXPECT_EQ(s.chip.ParameterWrites(), (Writes{{1, 1, 1, 0x10, 0x02},
+                                                {1, 1, 1, 0x11, 0x99},
+                                                {2, 2, 2, 0x20, 0x02},
+                                                {2, 2, 2, 0x21, 0x99}}));
   }
 }
 
@@ -253,8 +243,8 @@ TEST(ClockSetup, SendFailureInTheWalkEndsIt) {
 TEST(ClockSetup, WalksTheProfileTable) {
   ClockRig s(kWorkedReply);
   EXPECT_EQ(SetupClockParameters(), kOk);
-  EXPECT_FALSE(s.chip.parameterWrites.empty());
-  EXPECT_TRUE(s.chip.protocolError.empty()) << s.chip.protocolError;
+  EXPECT_FALSE(s.chip.ParameterWrites().empty());
+  EXPECT_TRUE(s.chip.ProtocolError().empty()) << s.chip.ProtocolError();
 }
 
 }  // namespace

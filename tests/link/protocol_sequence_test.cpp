@@ -9,27 +9,23 @@
 #include "link/clock_setup.h"
 #include "link/device_profile.h"
 #include "link/target_commands.h"
-#include "tests/support/fake_transport.h"
-#include "tests/support/scripted_chip.h"
+#include "tests/support/chip_on_fake_line.h"
 
 namespace vantor {
 namespace {
 
-using testing::FakeLineGuard;
-using testing::FakeTransport;
-using testing::ScriptedChip;
+using testing::ChipOnFakeLine;
+using testing::ChipPlayer;
 
 TEST(ProtocolSequence, BootProgramClockAndBlocksReachTheChip) {
   std::memset(LoadImage, 0xFF, kLoadImageSize);
   for (std::uint32_t a = 0x100; a < 0x200; ++a) LoadImage[a] = static_cast<std::uint8_t>(a);
   LoadImage[0x3FFFF] = 0x5A;
 
-  FakeTransport line;
-  FakeLineGuard guard(line);
-  ScriptedChip::Options options;
+  ChipPlayer::Options options;
   options.bitRateSilentAttempts = 3;
-  options.eraseSilentReads = 2500;  // 25 s of erase
-  ScriptedChip chip(line, options);
+  options.eraseMs = 25000;
+  ChipOnFakeLine s(options);
 
   ASSERT_EQ(StartBootMode(), kOk);
   ASSERT_EQ(TransferWriteControlProgram(), kOk);
@@ -48,13 +44,13 @@ TEST(ProtocolSequence, BootProgramClockAndBlocksReachTheChip) {
     sentAny = true;
   }
 
-  EXPECT_TRUE(chip.protocolError.empty()) << chip.protocolError;
-  EXPECT_EQ(chip.program.size(), kDeviceProfile.embeddedSize - 512);
-  EXPECT_TRUE(chip.idQueried && chip.clockQueried && chip.writeMode);
-  EXPECT_FALSE(chip.parameterWrites.empty());
-  EXPECT_EQ(chip.blockAddresses, (std::vector<std::uint32_t>{0x100, 0x180, 0x3FF80}));
-  EXPECT_EQ(0, std::memcmp(chip.flash.data(), LoadImage, kLoadImageSize));
-  EXPECT_EQ(line.Now(), 10u * (1 + 3 + 1 + 2500));  // drains, silent attempts, erase
+  EXPECT_TRUE(s.chip.ProtocolError().empty()) << s.chip.ProtocolError();
+  EXPECT_EQ(s.chip.Program().size(), kDeviceProfile.embeddedSize - 512);
+  EXPECT_TRUE(s.chip.Received(0xC0) && s.chip.Received(0xC5) && s.chip.WriteModeEntered());
+  EXPECT_FALSE(s.chip.ParameterWrites().empty());
+  EXPECT_EQ(s.chip.BlockAddresses(), (std::vector<std::uint32_t>{0x100, 0x180, 0x3FF80}));
+  EXPECT_EQ(0, std::memcmp(s.chip.Image().data(), LoadImage, kLoadImageSize));
+  EXPECT_EQ(s.line.Now(), 10u * (1 + 3 + 1 + 2500));  // drains, silent attempts, 25 s of erase
   std::memset(LoadImage, 0xFF, kLoadImageSize);
 }
 

@@ -7,16 +7,12 @@
 #include <vector>
 
 #include "image/load_image.h"
-#include "tests/support/fake_transport.h"
-#include "tests/support/scripted_chip.h"
+#include "tests/support/chip_on_fake_line.h"
 
 namespace vantor {
 namespace {
 
-using testing::FakeLineGuard;
-using testing::FakeTransport;
-using testing::ScriptedChip;
-using Bytes = std::vector<std::uint8_t>;
+using namespace vantor::testing;
 
 const Bytes kId = {0x5E, 0x17, 0xA9, 0x3B, 0xD4, 0x62, 0x8F};
 constexpr std::uint64_t kReplyWaitMs = 1000 * (10 + 1);
@@ -26,8 +22,7 @@ class TargetCommands : public ::testing::Test {
   void SetUp() override { std::memset(LoadImage, 0xFF, kLoadImageSize); }
   void TearDown() override { std::memset(LoadImage, 0xFF, kLoadImageSize); }
 
-  FakeTransport line_;
-  FakeLineGuard guard_{line_};
+  OpenedFakeLine line_;
 };
 
 TEST_F(TargetCommands, IdentificationAccepted) {
@@ -180,17 +175,18 @@ TEST_F(TargetCommands, SendFailureAtTheFiftiethDataByteSendsNoChecksum) {
 }
 
 TEST_F(TargetCommands, BlocksReachAScriptedChip) {
-  ScriptedChip::Options options;
+  ChipPlayer::Options options;
   options.programRunning = true;
-  ScriptedChip chip(line_, options);
+  ChipPlayer chip(options);
+  ConnectChip(chip, line_);
   for (std::uint32_t i = 0; i < 256; ++i)
     LoadImage[0x400 + i] = static_cast<std::uint8_t>(i ^ 0x5A);
   ASSERT_EQ(EnterWriteMode(), kOk);
   ASSERT_EQ(WriteBlockAt(0x400), kOk);
   ASSERT_EQ(WriteNextBlock(0x480), kOk);
-  EXPECT_EQ(chip.blockAddresses, (std::vector<std::uint32_t>{0x400, 0x480}));
-  EXPECT_EQ(0, std::memcmp(chip.flash.data() + 0x400, LoadImage + 0x400, 256));
-  EXPECT_TRUE(chip.protocolError.empty()) << chip.protocolError;
+  EXPECT_EQ(chip.BlockAddresses(), (std::vector<std::uint32_t>{0x400, 0x480}));
+  EXPECT_EQ(0, std::memcmp(chip.Image().data() + 0x400, LoadImage + 0x400, 256));
+  EXPECT_TRUE(chip.ProtocolError().empty()) << chip.ProtocolError();
 }
 
 TEST_F(TargetCommands, BlockBeyondTheFlashSendsErasedBytes) {

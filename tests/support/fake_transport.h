@@ -27,6 +27,8 @@
 
 namespace vantor::testing {
 
+using Bytes = std::vector<std::uint8_t>;
+
 class FakeTransport : public SerialTransport {
  public:
   // Called after each byte the host sent successfully; `line` is this fake.
@@ -138,6 +140,13 @@ class FakeLineGuard {
 
  private:
   ErrorCode openResult_ = kOk;
+};
+
+// A fake line behind the serial link, opened, for as long as it lives: the
+// usual start of a protocol test, whose far end the test queues or scripts.
+class OpenedFakeLine : public FakeTransport {
+ private:
+  FakeLineGuard guard_{*this};
 };
 
 }  // namespace vantor::testing

@@ -1,0 +1,268 @@
+#include "tests/support/chip_player.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace vantor::testing {
+namespace {
+
+constexpr std::size_t kFlashSize = 0x40000;
+constexpr std::size_t kBlockSize = 128;
+constexpr std::uint8_t kId[7] = {0x5E, 0x17, 0xA9, 0x3B, 0xD4, 0x62, 0x8F};
+
+// Bytes of each command, the command byte included; 0 for an unknown one.
+std::size_t CommandLength(std::uint8_t command) {
+  switch (command) {
+    case 0xC0:
+      return 1;
+    case 0xC5:
+      return 1;
+    case 0xC1:
+      return 2;
+    case 0xCA:
+      return 6;
+    case 0xC3:
+      return 1 + 4 + kBlockSize + 1;
+    case 0xC7:
+      return 1 + kBlockSize + 1;
+    default:
+      return 0;
+  }
+}
+
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(value));
+  return text;
+}
+
+}  // namespace
+
+ChipPlayer::ChipPlayer() : ChipPlayer(Options{}) {}
+
+ChipPlayer::ChipPlayer(const Options& options) : options_(options), image_(kFlashSize, 0xFF) {
+  if (options_.programRunning) state_ = State::kCommand;
+}
+
+void ChipPlayer::PowerOn() {
+  state_ = State::kBitRate;
+  silent_ = false;
+  command_.clear();
+  previousBlock_ = 0;
+  std::lock_guard<std::mutex> lock(mutex_);
+  programLength_ = 0;
+  bitRateBytes_ = 0;
+  program_.clear();
+  writeMode_ = false;
+}
+
+void ChipPlayer::SendBytes(const std::uint8_t* bytes, std::size_t count, unsigned delayMs) {
+  if (!silent_ && count > 0 && output_) output_(bytes, count, delayMs);
+}
+
+void ChipPlayer::Send(std::initializer_list<std::uint8_t> bytes, unsigned delayMs) {
+  SendBytes(bytes.begin(), bytes.size(), delayMs);
+}
+
+void ChipPlayer::Unexpected(const std::string& what) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (protocolError_.empty()) protocolError_ = what;
+}
+
+void ChipPlayer::OnByte(std::uint8_t byte) {
+  switch (state_) {
+    case State::kBitRate: {
+      // The boot ROM measures the 0x00 bytes; any other byte is noise.
+      if (byte != 0x00) return Unexpected("bit-rate adjustment: " + Hex(byte));
+      unsigned count = 0;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        count = ++bitRateBytes_;
+      }
+      if (fault_ == Fault::kBitRateSilent || count <= options_.bitRateSilentAttempts) return;
+      Send({fault_ == Fault::kBitRateWrongAnswer ? std::uint8_t{0x11} : std::uint8_t{0x00}});
+      state_ = State::kHandshake;
+      return;
+    }
+    case State::kHandshake:
+      if (byte != 0x55) return Unexpected("handshake: " + Hex(byte));
+      if (fault_ == Fault::kHandshakeSilent) return;
+      Send({fault_ == Fault::kHandshakeWrong ? std::uint8_t{0xA5} : std::uint8_t{0xAA}});
+      state_ = State::kLengthHigh;
+      return;
+    case State::kLengthHigh: {
+      if (fault_ == Fault::kLengthSilent) silent_ = true;
+      Send({fault_ == Fault::kLengthWrongEcho ? static_cast<std::uint8_t>(byte ^ 0x01) : byte});
+      std::lock_guard<std::mutex> lock(mutex_);
+      programLength_ = static_cast<std::uint16_t>(byte << 8);
+      state_ = State::kLengthLow;
+      return;
+    }
+    case State::kLengthLow: {
+      Send({fault_ == Fault::kLengthLowWrongEcho ? static_cast<std::uint8_t>(byte ^ 0x80) : byte});
+      std::lock_guard<std::mutex> lock(mutex_);
+      programLength_ = static_cast<std::uint16_t>(programLength_ | byte);
+      state_ = programLength_ == 0 ? State::kCommand : State::kProgram;
+      return;
+    }
+    case State::kProgram: {
+      std::size_t index = 0;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        index = program_.size();
+        program_.push_back(byte);
+      }
+      if (fault_ == Fault::kProgramSilent && index == faultIndex_) silent_ = true;
+      const bool wrong = fault_ == Fault::kProgramWrongEcho && index == faultIndex_;
+      Send({wrong ? static_cast<std::uint8_t>(~byte) : byte});
+      if (index + 1 < programLength_) return;
+      // The whole program is in: erase the flash, report it, run the program.
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::fill(image_.begin(), image_.end(), std::uint8_t{0xFF});
+      }
+      if (fault_ == Fault::kEraseSilent) silent_ = true;
+      Send({fault_ == Fault::kEraseWrong ? std::uint8_t{0xFF} : std::uint8_t{0xAA}},
+           options_.eraseMs);
+      state_ = State::kCommand;
+      return;
+    }
+    case State::kCommand:
+      OnCommandByte(byte);
+      return;
+  }
+}
+
+void ChipPlayer::OnCommandByte(std::uint8_t byte) {
+  command_.push_back(byte);
+  const std::size_t length = CommandLength(command_[0]);
+  if (length == 0) {  // unknown command byte: the program ignores it
+    command_.clear();
+    return Unexpected("command " + Hex(byte));
+  }
+  if (command_.size() < length) return;
+  if (command_[0] != 0xCA) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    commands_.push_back(command_[0]);
+  }
+
+  switch (command_[0]) {
+    case 0xC0:
+      if (fault_ == Fault::kIdWrong) {
+        Send({0x5F});
+      } else if (fault_ == Fault::kIdSilent) {
+        SendBytes(kId, 3);
+        silent_ = true;
+      } else {
+        SendBytes(kId, sizeof kId);
+        Send({fault_ == Fault::kIdCompletionWrong ? std::uint8_t{0x81} : std::uint8_t{0x80}});
+      }
+      break;
+    case 0xC5: {
+      const std::uint8_t* reply = options_.clockReply;
+      Send({reply[0], reply[1], reply[2], reply[3]});
+      Send({fault_ == Fault::kClockCompletionWrong ? std::uint8_t{0x00} : reply[4]});
+      break;
+    }
+    case 0xCA: {
+      std::lock_guard<std::mutex> lock(mutex_);
+      parameterWrites_.push_back({command_[1], command_[2], command_[3], command_[4], command_[5]});
+      break;
+    }
+    case 0xC1:
+      if (command_[1] != 0x03) Unexpected("write mode operand " + Hex(command_[1]));
+      if (command_[1] == 0x03 && fault_ != Fault::kWriteModeRefused) {
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          writeMode_ = true;
+        }
+        Send({0x80});
+      } else {
+        Send({0x81});
+      }
+      break;
+    default:
+      FinishBlock();
+      break;
+  }
+  command_.clear();
+}
+
+void ChipPlayer::FinishBlock() {
+  const bool withAddress = command_[0] == 0xC3;
+  const std::size_t dataAt = withAddress ? 5 : 1;
+  std::uint32_t address = previousBlock_ + kBlockSize;
+  if (withAddress) {
+    address = static_cast<std::uint32_t>(command_[1]) << 24 |
+              static_cast<std::uint32_t>(command_[2]) << 16 |
+              static_cast<std::uint32_t>(command_[3]) << 8 | command_[4];
+  }
+  std::uint8_t sum = 0;
+  for (std::size_t i = 0; i < kBlockSize; ++i)
+    sum = static_cast<std::uint8_t>(sum + command_[dataAt + i]);
+  const bool sumGood = sum == command_[dataAt + kBlockSize];
+  const bool aligned = address % kBlockSize == 0 && address < kFlashSize;
+
+  std::size_t index = 0;
+  bool writeMode = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    index = blocks_.size();
+    blocks_.push_back({command_[0], address});
+    writeMode = writeMode_;
+  }
+  if (!sumGood) {
+    Unexpected("block checksum at " + Hex(address));
+  } else if (!aligned || !writeMode) {
+    Unexpected("block at " + Hex(address) + (writeMode ? "" : " before write mode"));
+  }
+  const bool faultHere = index == faultIndex_;
+  if (faultHere && fault_ == Fault::kBlockSilent) {
+    silent_ = true;
+    return;
+  }
+  if (!sumGood || (faultHere && fault_ == Fault::kBlockChecksum)) {
+    Send({0x93});
+    return;
+  }
+  if (!aligned || !writeMode || (faultHere && fault_ == Fault::kBlockBadParameter)) {
+    Send({0x92});
+    return;
+  }
+  if (faultHere && fault_ == Fault::kBlockProgramFailed) {
+    Send({0xB1, 0xD5});
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::memcpy(&image_[address], &command_[dataAt], kBlockSize);
+  }
+  previousBlock_ = address;
+  Send({0x06});
+}
+
+std::vector<std::uint32_t> ChipPlayer::BlockAddresses() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::uint32_t> addresses;
+  for (const Block& block : blocks_) addresses.push_back(block.address);
+  return addresses;
+}
+
+std::size_t ChipPlayer::BlocksReceived() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return blocks_.size();
+}
+
+std::size_t ChipPlayer::ProgramBytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return program_.size();
+}
+
+bool ChipPlayer::Received(std::uint8_t command) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::find(commands_.begin(), commands_.end(), command) != commands_.end();
+}
+
+}  // namespace vantor::testing
