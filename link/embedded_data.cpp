@@ -2,8 +2,8 @@
 //   clock parameter table: clock_table.bin (512 bytes)
 //   write-control program: write_control.bin (932 bytes, padded with 0xFF to 932)
 // Both regions are stored scrambled, each from its own first byte
-// (link/descrambler.h). To remake it after changing an input or the
-// scrambling constants: cmake --build <build-dir> --target regenerate_embedded_data
+// (link/descrambler.h). To remake it after changing the firmware or the
+// scrambling constants: firmware/build.sh
 // clang-format off
 #include "link/embedded_data.h"
 

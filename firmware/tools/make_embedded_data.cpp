@@ -82,8 +82,8 @@ int main(int argc, char** argv) {
           std::to_string(programLength) + " bytes, padded with 0xFF to " +
           std::to_string(kProgramSize) + ")\n";
   text += "// Both regions are stored scrambled, each from its own first byte\n";
-  text += "// (link/descrambler.h). To remake it after changing an input or the\n";
-  text += "// scrambling constants: cmake --build <build-dir> --target regenerate_embedded_data\n";
+  text += "// (link/descrambler.h). To remake it after changing the firmware or the\n";
+  text += "// scrambling constants: firmware/build.sh\n";
   text += "// clang-format off\n";
   text += "#include \"link/embedded_data.h\"\n\nnamespace vantor {\n\n";
   text += "const std::uint8_t kEmbeddedData[kEmbeddedDataSize] = {\n";
