@@ -25,8 +25,7 @@ std::FILE* RefuseDirectory(std::FILE* file) {
   return nullptr;
 }
 
-}  // namespace
-
+// Opens `path` for reading in binary mode; nullptr when it cannot be opened.
 std::FILE* OpenForReading(const char* path) {
 #ifdef _WIN32
   // The name arrives as UTF-8; the wide-character open takes any name the
@@ -41,6 +40,18 @@ std::FILE* OpenForReading(const char* path) {
 #else
   return RefuseDirectory(std::fopen(path, "rb"));
 #endif
+}
+
+}  // namespace
+
+ErrorCode ReadFileWith(const char* path, RecordLoop loop, std::uint8_t* image, std::uint32_t size) {
+  std::FILE* file = OpenForReading(path);
+  if (file == nullptr) return kFileNotFound;
+  std::uint8_t chunk[kReadChunkSize];
+  ByteSource in(file, chunk, sizeof chunk);
+  const ErrorCode code = loop(in, image, size);
+  std::fclose(file);
+  return code;
 }
 
 bool ByteSource::Refill() {

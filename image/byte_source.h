@@ -6,27 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "common/error_code.h"
+
 namespace vantor {
-
-// Opens `path` (UTF-8) for reading in binary mode; nullptr when it cannot be
-// opened. On Windows the name goes through the wide-character open, so any
-// file name works.
-std::FILE* OpenForReading(const char* path);
-
-// Closes the file it holds when it goes out of scope, so a reader closes its
-// file on every way out.
-class FileCloser {
- public:
-  explicit FileCloser(std::FILE* file) : file_(file) {}
-  ~FileCloser() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  FileCloser(const FileCloser&) = delete;
-  FileCloser& operator=(const FileCloser&) = delete;
-
- private:
-  std::FILE* file_;
-};
 
 inline constexpr int kEndOfInput = -1;
 
@@ -94,5 +76,16 @@ class TextSource {
 
 // The chunk size the readers use for files.
 inline constexpr std::size_t kReadChunkSize = 64 * 1024;
+
+class ByteSource;
+
+// A reader's record loop over raw bytes.
+using RecordLoop = ErrorCode (*)(ByteSource& in, std::uint8_t* image, std::uint32_t size);
+
+// Opens `path` (UTF-8; through the wide-character open on Windows, so any
+// file name works) in binary mode and runs `loop` over it in chunks of
+// kReadChunkSize. 103 when the file cannot be opened for any reason; the
+// file is closed before every return.
+ErrorCode ReadFileWith(const char* path, RecordLoop loop, std::uint8_t* image, std::uint32_t size);
 
 }  // namespace vantor

@@ -69,12 +69,7 @@ ErrorCode ReadPackedRecordBytes(const std::uint8_t* data, std::size_t length, st
 }
 
 ErrorCode ReadPackedRecordFile(const char* path, std::uint8_t* image, std::uint32_t size) {
-  std::FILE* file = OpenForReading(path);
-  if (file == nullptr) return kFileNotFound;
-  FileCloser closer(file);
-  std::uint8_t chunk[kReadChunkSize];
-  ByteSource in(file, chunk, sizeof chunk);
-  return ReadRecords(in, image, size);
+  return ReadFileWith(path, ReadRecords, image, size);
 }
 
 }  // namespace vantor

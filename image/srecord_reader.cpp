@@ -133,23 +133,22 @@ ErrorCode ReadRecords(TextSource& in, std::uint8_t* image, std::uint32_t size) {
   }
 }
 
+// The record loop over the file's bytes read in text mode.
+ErrorCode ReadTextRecords(ByteSource& raw, std::uint8_t* image, std::uint32_t size) {
+  TextSource in(raw);
+  return ReadRecords(in, image, size);
+}
+
 }  // namespace
 
 ErrorCode ReadSRecordBytes(const std::uint8_t* data, std::size_t length, std::uint8_t* image,
                            std::uint32_t size) {
   ByteSource raw(data, length);
-  TextSource in(raw);
-  return ReadRecords(in, image, size);
+  return ReadTextRecords(raw, image, size);
 }
 
 ErrorCode ReadSRecordFile(const char* path, std::uint8_t* image, std::uint32_t size) {
-  std::FILE* file = OpenForReading(path);
-  if (file == nullptr) return kFileNotFound;
-  FileCloser closer(file);
-  std::uint8_t chunk[kReadChunkSize];
-  ByteSource raw(file, chunk, sizeof chunk);
-  TextSource in(raw);
-  return ReadRecords(in, image, size);
+  return ReadFileWith(path, ReadTextRecords, image, size);
 }
 
 }  // namespace vantor
