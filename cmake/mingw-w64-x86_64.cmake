@@ -12,8 +12,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Test programs run under Wine.
-find_program(VANTOR_WINE NAMES wine wine64)
+# Test programs run under Wine, through a script that starts a program again
+# when Wine failed to start it.
+find_program(VANTOR_WINE NAMES wine)
 if(VANTOR_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VANTOR_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/lib/wine-run)
 endif()

@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -213,12 +214,18 @@ TEST_F(SerialPosixTest, BytesPassUnchangedEachWay) {
 
 TEST_F(SerialPosixTest, QuietLineGives211AfterAboutTenMilliseconds) {
   ASSERT_EQ(Open9600(), kOk);
-  std::uint8_t byte = 0;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(ReceiveByte(byte), kReadTimeout);
-  const auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(waited, std::chrono::milliseconds(9));
-  EXPECT_LT(waited, std::chrono::milliseconds(100));
+  // Every read waits its 10 ms; the quickest of five shows what one costs
+  // (a busy machine can only make a single read look slower).
+  auto quickest = std::chrono::steady_clock::duration::max();
+  for (int i = 0; i < 5; ++i) {
+    std::uint8_t byte = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReceiveByte(byte), kReadTimeout);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(9));
+    quickest = std::min(quickest, waited);
+  }
+  EXPECT_LT(quickest, std::chrono::milliseconds(50));
 }
 
 TEST_F(SerialPosixTest, DrainDiscardsStaleBytesAndLeavesTheLineWorking) {

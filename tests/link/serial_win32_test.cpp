@@ -279,12 +279,18 @@ TEST_F(Win32SerialTest, EveryByteValueCrossesTheLineBothWaysUnchanged) {
 
 TEST_F(Win32SerialTest, QuietLineGivesUpAfterOneReadTimeout) {
   ASSERT_EQ(OpenPort("COM1", 9600, 'n', 8, 1.0f), kOk);
-  std::uint8_t byte = 0;
-  const double start = NowMilliseconds();
-  EXPECT_EQ(ReceiveByte(byte), kReadTimeout);
-  const double elapsed = NowMilliseconds() - start;
-  EXPECT_GE(elapsed, 9.0);
-  EXPECT_LT(elapsed, 100.0);
+  // Every read waits its 10 ms; the quickest of five shows what one costs
+  // (a busy machine can only make a single read look slower).
+  double quickest = 1e9;
+  for (int i = 0; i < 5; ++i) {
+    std::uint8_t byte = 0;
+    const double start = NowMilliseconds();
+    EXPECT_EQ(ReceiveByte(byte), kReadTimeout);
+    const double elapsed = NowMilliseconds() - start;
+    EXPECT_GE(elapsed, 9.0);
+    quickest = std::min(quickest, elapsed);
+  }
+  EXPECT_LT(quickest, 50.0);
 
   EXPECT_EQ(DrainReceiveBuffer(), kOk);
 }
