@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Debian packages the builds and suites need; ensure_packages installs the
 # missing ones (apt-get update first; never asks a question).
 VANTOR_PACKAGES=(
