@@ -3,9 +3,12 @@
 # scripts/test-windows-board (sourced, not run).
 
 # wine_environment PREFIX: the prefix and a quiet Wine that needs no screen
-# and never offers to install Mono or Gecko.
+# and never offers to install Mono or Gecko. Wine turns the programs'
+# arguments and the file names it sees into UTF-16 from the Unix locale's
+# character set, so that is UTF-8 whatever the caller's locale.
 wine_environment() {
   export WINEPREFIX=$1
+  export LC_ALL=C.UTF-8
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY
