@@ -14,21 +14,39 @@ TransportSelector g_selector = nullptr;
 
 bool ParityCode(char letter, std::uint8_t& code) {
   switch (letter) {
-    case 'N': case 'n': code = 0; return true;
-    case 'O': case 'o': code = 1; return true;
-    case 'E': case 'e': code = 2; return true;
-    case 'M': case 'm': code = 3; return true;
-    case 'S': case 's': code = 4; return true;
-    default: return false;
+    case 'N':
+    case 'n':
+      code = 0;
+      return true;
+    case 'O':
+    case 'o':
+      code = 1;
+      return true;
+    case 'E':
+    case 'e':
+      code = 2;
+      return true;
+    case 'M':
+    case 'm':
+      code = 3;
+      return true;
+    case 'S':
+    case 's':
+      code = 4;
+      return true;
+    default:
+      return false;
   }
 }
 
 }  // namespace
 
-void SetTransportSelector(TransportSelector selector) { g_selector = selector; }
+void SetTransportSelector(TransportSelector selector) {
+  g_selector = selector;
+}
 
-ErrorCode OpenPort(const char* portName, std::uint32_t baudRate, char parity,
-                   std::uint8_t dataBits, float stopBits) {
+ErrorCode OpenPort(const char* portName, std::uint32_t baudRate, char parity, std::uint8_t dataBits,
+                   float stopBits) {
   LineSettings settings;
   settings.baudRate = baudRate;
   settings.dataBits = dataBits;
@@ -41,8 +59,7 @@ ErrorCode OpenPort(const char* portName, std::uint32_t baudRate, char parity,
 
   if (g_port != nullptr) return kPortAlreadyOpen;
 
-  SerialTransport* transport =
-      g_selector != nullptr ? g_selector(portName) : &PlatformTransport();
+  SerialTransport* transport = g_selector != nullptr ? g_selector(portName) : &PlatformTransport();
   if (transport == nullptr) return kPortOpenFailed;
 
   const ErrorCode code = transport->Open(portName, settings);
@@ -85,6 +102,17 @@ void SleepMilliseconds(unsigned milliseconds) {
   }
 }
 
-bool IsPortOpen() { return g_port != nullptr; }
+bool IsPortOpen() {
+  return g_port != nullptr;
+}
+
+ErrorCode SetPortBaudRate(std::uint32_t baudRate) {
+  if (g_port == nullptr || baudRate == 0) return kPortSetupFailed;
+  return g_port->SetBaudRate(baudRate);
+}
+
+bool PortTakesAnyRate() {
+  return g_port != nullptr && g_port->TakesAnyRate();
+}
 
 }  // namespace vantor

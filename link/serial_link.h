@@ -17,8 +17,8 @@ namespace vantor {
 // it was); 201 when the device cannot be opened (the link stays closed);
 // 202 when the device opened but refused the settings (the link stays open
 // until ClosePort).
-ErrorCode OpenPort(const char* portName, std::uint32_t baudRate, char parity,
-                   std::uint8_t dataBits, float stopBits);
+ErrorCode OpenPort(const char* portName, std::uint32_t baudRate, char parity, std::uint8_t dataBits,
+                   float stopBits);
 
 // Closes the port if it is open. Always 0.
 ErrorCode ClosePort();
@@ -42,6 +42,14 @@ void SleepMilliseconds(unsigned milliseconds);
 
 // Whether a port is open (configured or not).
 bool IsPortOpen();
+
+// Sets the open port to another bit rate, the line format unchanged, and
+// reads it back: 0, or 202 when the port refuses the rate or no port is
+// open.
+ErrorCode SetPortBaudRate(std::uint32_t baudRate);
+
+// Whether the open port's driver takes rates outside the standard list.
+bool PortTakesAnyRate();
 
 inline constexpr unsigned kDrainReadLimit = 30000;
 

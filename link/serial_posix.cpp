@@ -229,6 +229,42 @@ class PosixSerialTransport final : public SerialTransport {
     }
   }
 
+  // A rate with a termios code goes through tcsetattr like the open's;
+  // any other through the system's own call for free rates.
+  ErrorCode SetBaudRate(std::uint32_t baudRate) override {
+    if (fd_ < 0 || baudRate == 0) return kPortSetupFailed;
+    speed_t speed = B0;
+    if (!SpeedFor(baudRate, speed)) {
+      return SetAnyLineRate(fd_, baudRate) ? kOk : kPortSetupFailed;
+    }
+    termios line{};
+    if (::tcgetattr(fd_, &line) != 0) return kPortSetupFailed;
+#if defined(CIBAUD)
+    // An input rate left from a free rate would stay: zero means "as output".
+    line.c_cflag &= ~static_cast<tcflag_t>(CIBAUD);
+#endif
+    if (::cfsetispeed(&line, speed) != 0 || ::cfsetospeed(&line, speed) != 0) {
+      return kPortSetupFailed;
+    }
+    if (!Apply(line)) return kPortSetupFailed;
+    termios applied{};
+    if (::tcgetattr(fd_, &applied) != 0 || ::cfgetospeed(&applied) != speed) {
+      return kPortSetupFailed;
+    }
+    // libc's read-back shows one rate for both directions; the driver's own
+    // figures show both.
+    std::uint32_t output = 0;
+    std::uint32_t input = 0;
+    if (ReadLineRate(fd_, output, &input) && (output != baudRate || input != baudRate)) {
+      return kPortSetupFailed;
+    }
+    return kOk;
+  }
+
+  bool TakesAnyRate() const override {
+    return DriverTakesAnyRate();
+  }
+
   void Sleep(unsigned milliseconds) override {
     timespec left{static_cast<time_t>(milliseconds / 1000),
                   static_cast<long>(milliseconds % 1000) * 1000000L};

@@ -11,6 +11,7 @@
 #if !defined(_WIN32)
 
 #include <cstddef>
+#include <cstdint>
 
 namespace vantor {
 
@@ -18,6 +19,19 @@ namespace vantor {
 // `path` left empty, when the name stands for no device on this platform or
 // the path does not fit into `size` bytes.
 bool DevicePathForPort(const char* portName, char* path, std::size_t size);
+
+// Rates outside the termios speed codes (serial_posix_any_rate.cpp).
+// Whether this system's serial drivers can be given any rate at all (Linux:
+// termios2 with BOTHER; macOS: IOSSIOSPEED); a driver may still refuse one.
+bool DriverTakesAnyRate();
+// Sets input and output rate of the terminal `fd` to `rate` and reads it
+// back; false when the driver refused it or reports another rate.
+bool SetAnyLineRate(int fd, std::uint32_t rate);
+// The output rate (and, if asked, the input rate) the terminal `fd` runs
+// at, whatever way it was set. On Linux a pseudo-terminal's two ends share
+// one setting, so the master side reads what the program on the slave side
+// set.
+bool ReadLineRate(int fd, std::uint32_t& rate, std::uint32_t* inputRate = nullptr);
 
 }  // namespace vantor
 

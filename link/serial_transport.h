@@ -44,6 +44,19 @@ class SerialTransport {
 
   // The pause between the tries of a reply wait.
   virtual void Sleep(unsigned milliseconds) = 0;
+
+  // Changes the bit rate of the open port and keeps the rest of its
+  // settings. The rate is read back: 0 when the port runs at `baudRate`,
+  // kPortSetupFailed when it refused the rate or reports another one (the
+  // port then runs at an unknown rate: set it again before use).
+  virtual ErrorCode SetBaudRate(std::uint32_t baudRate) {
+    static_cast<void>(baudRate);
+    return kPortSetupFailed;
+  }
+
+  // Whether the driver takes any rate, not only the standard ones (50 ...
+  // 921600 and the few above that termios names).
+  virtual bool TakesAnyRate() const { return false; }
 };
 
 // Chooses the back end for a port name; called by OpenPort before the device

@@ -42,6 +42,7 @@ class Win32Transport final : public SerialTransport {
     if (handle_ == INVALID_HANDLE_VALUE) return kPortOpenFailed;
 
     // From here on the port stays open whatever happens, until Close.
+    settings_ = settings;
     DCB dcb = MakeLineDcb(settings);
     if (!SetCommState(handle_, &dcb)) return kPortSetupFailed;
     COMMTIMEOUTS timeouts = MakeLineTimeouts();
@@ -69,10 +70,38 @@ class Win32Transport final : public SerialTransport {
 
   void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
 
+  // The open's settings with another rate, built from nothing as at the
+  // open, then read back: some drivers keep their old rate and say yes.
+  ErrorCode SetBaudRate(std::uint32_t baudRate) override {
+    if (handle_ == INVALID_HANDLE_VALUE || baudRate == 0) return kPortSetupFailed;
+    LineSettings settings = settings_;
+    settings.baudRate = baudRate;
+    DCB dcb = MakeLineDcb(settings);
+    if (!SetCommState(handle_, &dcb)) return kPortSetupFailed;
+    DCB applied;
+    std::memset(&applied, 0, sizeof applied);
+    applied.DCBlength = sizeof applied;
+    if (!GetCommState(handle_, &applied) || applied.BaudRate != baudRate) {
+      return kPortSetupFailed;
+    }
+    settings_ = settings;
+    return kOk;
+  }
+
+  // A driver that lists BAUD_USER takes a rate given as a number.
+  bool TakesAnyRate() const override {
+    if (handle_ == INVALID_HANDLE_VALUE) return false;
+    COMMPROP properties;
+    std::memset(&properties, 0, sizeof properties);
+    if (!GetCommProperties(handle_, &properties)) return false;
+    return (properties.dwSettableBaud & BAUD_USER) != 0 || properties.dwMaxBaud == BAUD_USER;
+  }
+
   HANDLE handle() const { return handle_; }
 
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;
+  LineSettings settings_;
 };
 
 Win32Transport g_transport;

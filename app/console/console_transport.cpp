@@ -140,3 +140,17 @@ void ConsoleTransport::Sleep(unsigned milliseconds) {
 }
 
 }  // namespace vantor
+
+namespace vantor {
+
+ErrorCode ConsoleTransport::SetBaudRate(std::uint32_t baudRate) {
+  if (InterruptRequested()) return kPortSetupFailed;
+  Flush();  // the trace shows the bytes of each rate apart
+  return inner_->SetBaudRate(baudRate);
+}
+
+bool ConsoleTransport::TakesAnyRate() const {
+  return inner_->TakesAnyRate();
+}
+
+}  // namespace vantor

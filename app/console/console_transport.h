@@ -46,6 +46,8 @@ class ConsoleTransport : public SerialTransport {
   ErrorCode Write(std::uint8_t byte) override;
   ErrorCode Read(std::uint8_t& byte) override;
   void Sleep(unsigned milliseconds) override;
+  ErrorCode SetBaudRate(std::uint32_t baudRate) override;
+  bool TakesAnyRate() const override;
 
  private:
   void Trace(char direction, std::uint8_t byte);

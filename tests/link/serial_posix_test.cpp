@@ -102,6 +102,12 @@ class PseudoTerminal {
     }
   }
 
+  // The rates of the line as the board's end reads them (on Linux the two
+  // ends of a pseudo-terminal share them).
+  bool BoardSeesRate(std::uint32_t& output, std::uint32_t& input) const {
+    return ReadLineRate(master_, output, &input);
+  }
+
   termios HostSettings() const {
     termios line{};
     EXPECT_EQ(::tcgetattr(view_, &line), 0);
@@ -432,6 +438,48 @@ TEST_F(SerialPosixTest, HangUpGives210OnReadAnd212OnWrite) {
   EXPECT_EQ(ReceiveByte(byte), kReadFailed);
   EXPECT_EQ(SendByte(0x55), kWriteFailed);
   EXPECT_EQ(DrainReceiveBuffer(), kOk);  // a failed read ends the drain
+}
+
+// The fast line changes the rate of the open port; the format stays and the
+// rate is read back.
+TEST_F(SerialPosixTest, RateOfTheOpenPortChangesAndIsReadBack) {
+  EXPECT_EQ(SetPortBaudRate(115200), kPortSetupFailed);  // no port open
+  ASSERT_EQ(Open9600(), kOk);
+
+  ASSERT_EQ(SetPortBaudRate(115200), kOk);
+  termios line = pty_.HostSettings();
+  EXPECT_EQ(::cfgetospeed(&line), static_cast<speed_t>(B115200));
+  EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(line.c_lflag & (ICANON | ECHO), 0u);
+  ExpectLineWorks(0x55, 0xAA);
+  EXPECT_EQ(SetPortBaudRate(0), kPortSetupFailed);
+
+#if defined(__linux__)
+  // A pseudo-terminal takes any rate through termios2 and keeps it, both
+  // directions, where the board's end can read it.
+  EXPECT_TRUE(PortTakesAnyRate());
+  for (const std::uint32_t rate : {312000u, 624000u, 124800u}) {
+    SCOPED_TRACE(rate);
+    ASSERT_EQ(SetPortBaudRate(rate), kOk);
+    std::uint32_t output = 0;
+    std::uint32_t input = 0;
+    ASSERT_TRUE(pty_.BoardSeesRate(output, input));
+    EXPECT_EQ(output, rate);
+    EXPECT_EQ(input, rate);
+    ExpectLineWorks(0xCB, 0x06);
+  }
+  // Back to a standard rate: the free input rate must not linger.
+  ASSERT_EQ(SetPortBaudRate(9600), kOk);
+  std::uint32_t output = 0;
+  std::uint32_t input = 0;
+  ASSERT_TRUE(pty_.BoardSeesRate(output, input));
+  EXPECT_EQ(output, 9600u);
+  EXPECT_EQ(input, 9600u);
+  line = pty_.HostSettings();
+  EXPECT_EQ(::cfgetospeed(&line), static_cast<speed_t>(B9600));
+#endif
+  ClosePort();
+  EXPECT_EQ(SetPortBaudRate(9600), kPortSetupFailed);
 }
 
 TEST(SerialPosixNames, ComNamesAndDevicePaths) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -275,6 +276,47 @@ TEST_F(Win32SerialTest, EveryByteValueCrossesTheLineBothWaysUnchanged) {
   // In: XON, XOFF, CR and LF arrive as they were sent.
   ASSERT_TRUE(target_.Send(all));
   EXPECT_EQ(LinkReceive(256), all);
+}
+
+// The fast line changes the rate of the open port: the rest of the DCB stays
+// as the open made it, and the rate is read back.
+TEST_F(Win32SerialTest, RateOfTheOpenPortChangesAndIsReadBack) {
+  EXPECT_EQ(SetPortBaudRate(115200), kPortSetupFailed);  // no port open
+  ASSERT_EQ(OpenPort("COM1", 9600, 'n', 8, 1.0f), kOk);
+  DCB before = {};
+  before.DCBlength = sizeof before;
+  ASSERT_TRUE(GetCommState(Win32PortHandle(), &before));
+
+  ASSERT_EQ(SetPortBaudRate(115200), kOk);
+  DCB dcb = {};
+  dcb.DCBlength = sizeof dcb;
+  ASSERT_TRUE(GetCommState(Win32PortHandle(), &dcb));
+  EXPECT_EQ(dcb.BaudRate, 115200u);
+  EXPECT_EQ(FlagWord(dcb), FlagWord(before));
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+  ASSERT_EQ(SendByte(0x55), kOk);
+  EXPECT_EQ(target_.Receive(1), std::vector<std::uint8_t>{0x55});
+
+  // A rate given as a number: a driver that lists BAUD_USER takes it;
+  // either way the port reports the rate it runs at.
+  const ErrorCode free = SetPortBaudRate(312000);
+  ASSERT_TRUE(GetCommState(Win32PortHandle(), &dcb));
+  if (free == kOk) {
+    EXPECT_EQ(dcb.BaudRate, 312000u);
+  } else {
+    EXPECT_EQ(free, kPortSetupFailed);
+    EXPECT_FALSE(PortTakesAnyRate() && !UnderWine()) << "BAUD_USER listed, 312000 refused";
+  }
+  std::printf("free rate 312000: %s, BAUD_USER %s\n", free == kOk ? "taken" : "refused",
+              PortTakesAnyRate() ? "listed" : "not listed");
+
+  ASSERT_EQ(SetPortBaudRate(9600), kOk);
+  ASSERT_TRUE(GetCommState(Win32PortHandle(), &dcb));
+  EXPECT_EQ(dcb.BaudRate, 9600u);
+  EXPECT_EQ(SetPortBaudRate(0), kPortSetupFailed);
+  ClosePort();
+  EXPECT_EQ(SetPortBaudRate(9600), kPortSetupFailed);
 }
 
 TEST_F(Win32SerialTest, QuietLineGivesUpAfterOneReadTimeout) {

@@ -1,6 +1,7 @@
 #include "tests/support/fake_transport.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "link/serial_link.h"
@@ -103,6 +104,19 @@ ErrorCode FakeTransport::Read(std::uint8_t& byte) {
   ++misses_;
   nowMs_ += kReadTimeoutMs;
   return kReadTimeout;
+}
+
+ErrorCode FakeTransport::SetBaudRate(std::uint32_t baudRate) {
+  rateRequests_.push_back(baudRate);
+  constexpr std::uint32_t kStandard[] = {1200,  2400,   4800,   9600,   19200, 38400,
+                                         57600, 115200, 230400, 460800, 921600};
+  const bool standard =
+      std::find(std::begin(kStandard), std::end(kStandard), baudRate) != std::end(kStandard);
+  const bool refused =
+      std::find(refusedRates_.begin(), refusedRates_.end(), baudRate) != refusedRates_.end();
+  if (!open_ || baudRate == 0 || refused || (!standard && !anyRate_)) return kPortSetupFailed;
+  settings_.baudRate = baudRate;
+  return kOk;
 }
 
 void FakeTransport::Sleep(unsigned milliseconds) {

@@ -70,6 +70,15 @@ class FakeTransport : public SerialTransport {
   // What Open returns: 0, kPortOpenFailed or kPortSetupFailed.
   void SetOpenResult(ErrorCode code) { openResult_ = code; }
 
+  // --- bit rates ----------------------------------------------------------------
+  // Without free rates the line takes the standard rates 1200 ... 921600
+  // only, as a driver without BOTHER or BAUD_USER does.
+  void SetTakesAnyRate(bool any) { anyRate_ = any; }
+  // SetBaudRate refuses this rate (the rate stays as it was).
+  void RefuseRate(std::uint32_t rate) { refusedRates_.push_back(rate); }
+  // Every rate SetBaudRate was asked for, refused or not, in order.
+  const std::vector<std::uint32_t>& RateRequests() const { return rateRequests_; }
+
   // --- what happened ----------------------------------------------------------
   const std::vector<std::uint8_t>& Sent() const { return sent_; }
   std::size_t SendAttempts() const { return sendAttempts_; }
@@ -94,6 +103,8 @@ class FakeTransport : public SerialTransport {
   ErrorCode Write(std::uint8_t byte) override;
   ErrorCode Read(std::uint8_t& byte) override;
   void Sleep(unsigned milliseconds) override;
+  ErrorCode SetBaudRate(std::uint32_t baudRate) override;
+  bool TakesAnyRate() const override { return anyRate_; }
 
  private:
   struct Arrival {
@@ -109,6 +120,9 @@ class FakeTransport : public SerialTransport {
   std::vector<std::size_t> readFailures_;
   std::optional<std::size_t> failReadsFrom_;
   ErrorCode openResult_ = kOk;
+  bool anyRate_ = false;
+  std::vector<std::uint32_t> refusedRates_;
+  std::vector<std::uint32_t> rateRequests_;
 
   std::vector<std::uint8_t> sent_;
   std::size_t sendAttempts_ = 0;
@@ -140,6 +154,9 @@ class FakeLineGuard {
 
  private:
   ErrorCode openResult_ = kOk;
+  bool anyRate_ = false;
+  std::vector<std::uint32_t> refusedRates_;
+  std::vector<std::uint32_t> rateRequests_;
 };
 
 // A fake line behind the serial link, opened, for as long as it lives: the
