@@ -51,6 +51,8 @@ constexpr MessageEntry kMessages[] = {
     {kBlockReceiveError, "受信エラー"},
     {kBlockBadParameter, "パラメータが不正"},
     {kBlockWriteFailed, kCommandFailedText},
+    {kRateUnreachable, "ターゲットのクロックではその通信速度になりません"},
+    {kRateRefusedByPort, "COMポートがその通信速度に設定できません"},
 };
 
 }  // namespace

@@ -30,9 +30,10 @@ int StoreFieldText(const char* text, std::size_t length, char* buffer, std::size
 
 // Where the block loop stands, for panels that draw progress.
 struct BlockProgress {
-  std::uint32_t address = 0;  // the block about to be sent
-  unsigned blocksDone = 0;    // blocks already written in this run
-  unsigned blocksTotal = 0;   // non-blank blocks of the image
+  std::uint32_t address = 0;      // the block about to be sent
+  unsigned blocksDone = 0;        // blocks already written in this run
+  unsigned blocksTotal = 0;       // non-blank blocks of the image
+  std::uint32_t lineRate = 9600;  // bit/s the blocks go at
 };
 
 class OperatorPanel {
@@ -59,6 +60,11 @@ class OperatorPanel {
   // Shows an error message (the box ShowError opens). The dialog waits for
   // OK as with a prompt; the console prints it and goes on.
   virtual void ShowErrorBox(const char* message) = 0;
+
+  // Something the operator should know that does not stop the write (the
+  // line stayed at 9600 bit/s, say). Panels without a place of their own
+  // for it show it as a status.
+  virtual void ShowWarning(const char* text) { ShowStatus(text); }
 
   // The status text before each block. Panels that draw a progress bar
   // override it; the others show the text like any status.

@@ -8,6 +8,7 @@
 #include "link/boot_mode.h"
 #include "link/clock_setup.h"
 #include "link/device_profile.h"
+#include "link/line_rate.h"
 #include "link/serial_link.h"
 #include "link/target_commands.h"
 
@@ -40,6 +41,7 @@ ErrorCode WriteAllBlocks(OperatorPanel& panel) {
 
   BlockProgress progress;
   progress.blocksTotal = CountBlocksToSend(flashSize, writeUnit);
+  progress.lineRate = CurrentLineRate();
 
   std::uint32_t previous = 0;
   char status[256];
@@ -60,6 +62,30 @@ ErrorCode WriteAllBlocks(OperatorPanel& panel) {
   return kOk;
 }
 
+// The fast line: only when the operator asked for another rate, after write
+// mode and before the first block. Without the request nothing goes out, so
+// the line carries the boot-rate stream unchanged.
+ErrorCode MoveToRequestedRate(OperatorPanel& panel) {
+  const LineRateRequest& request = CurrentLineRateRequest();
+  if (request.mode == LineRateMode::kBoot) return kOk;
+
+  LineRatePlan plan;
+  if (const ErrorCode code = ChooseLineRate(ReportedClockHz(), request, plan); code != kOk) {
+    return code;
+  }
+  if (plan.rate == kBootBaudRate) {
+    if (request.mode == LineRateMode::kFastest) panel.ShowWarning(kWarningNoFasterRate);
+    return kOk;
+  }
+  char status[128];
+  std::snprintf(status, sizeof status, kStatusRateSwitchFormat, static_cast<unsigned>(plan.rate));
+  panel.ShowStatus(status);
+  bool fellBack = false;
+  const ErrorCode code = SwitchLineRate(plan, fellBack);
+  if (code == kOk && fellBack) panel.ShowWarning(kWarningRateSwitchFailed);
+  return code;
+}
+
 // Everything between the power-on prompt and the last block.
 ErrorCode DriveTarget(OperatorPanel& panel) {
   panel.ShowStatus(kStatusBootMode);
@@ -74,6 +100,7 @@ ErrorCode DriveTarget(OperatorPanel& panel) {
   if (const ErrorCode code = CheckTargetId(); code != kOk) return code;
   if (const ErrorCode code = SetupClockParameters(); code != kOk) return code;
   if (const ErrorCode code = EnterWriteMode(); code != kOk) return code;
+  if (const ErrorCode code = MoveToRequestedRate(panel); code != kOk) return code;
 
   return WriteAllBlocks(panel);
 }
@@ -110,6 +137,7 @@ ErrorCode RunWriteOperation(OperatorPanel& panel) {
     return code;
   }
 
+  ResetLineRate();
   if (const ErrorCode code = OpenPort(g_portName, 9600, 'n', 8, 1.0f); code != kOk) {
     return FailAfterOpen(panel, code);
   }

@@ -15,6 +15,12 @@ inline constexpr const char* kStatusTransfer = "書き込み制御プログラ�
 inline constexpr const char* kStatusErasing = "フラッシュメモリ消去中";
 inline constexpr const char* kStatusBlockFormat = "書き込み中 h'%08X";
 inline constexpr const char* kStatusComplete = "書き込み完了";
+// The fast line, only when the operator asked for another bit rate.
+inline constexpr const char* kStatusRateSwitchFormat = "通信速度切り替え中 %u bit/s";
+inline constexpr const char* kWarningRateSwitchFailed =
+    "通信速度を切り替えられませんでした。9600 bit/s で書き込みます";
+inline constexpr const char* kWarningNoFasterRate =
+    "9600 bit/s より速い通信速度がありません。9600 bit/s で書き込みます";
 inline constexpr const char* kPromptPowerOff = "電源を切ってからスイッチを元に戻して下さい";
 
 // Runs one whole write through `panel`. Everything it has to say goes

@@ -58,4 +58,10 @@ inline constexpr ErrorCode kBlockReceiveError = 305;
 inline constexpr ErrorCode kBlockBadParameter = 306;
 inline constexpr ErrorCode kBlockWriteFailed = 307;
 
+// The fast line.
+// The chip cannot come within 2 % of the asked bit rate at its clock.
+inline constexpr ErrorCode kRateUnreachable = 310;
+// The port refuses the asked bit rate.
+inline constexpr ErrorCode kRateRefusedByPort = 311;
+
 }  // namespace vantor

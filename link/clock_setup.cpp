@@ -14,6 +14,8 @@ constexpr std::uint32_t kBaudRate = 9600;
 constexpr std::uint16_t kTableEnd = 0xFFFF;
 constexpr unsigned kEntrySize = 8;
 
+std::uint32_t g_reportedClockHz = 0;
+
 // The constants of the value formulas, at their single-precision values.
 constexpr double kMicro = static_cast<double>(1e-6f);
 constexpr double kPerBaud = static_cast<double>(1.0f / 9600.0f);
@@ -133,6 +135,7 @@ ErrorCode InquireClock(std::uint32_t& t) {
   if (reply[4] != kCompletion) return kCommandFailed;
   const auto f = static_cast<std::uint16_t>((reply[2] << 8) | reply[3]);
   t = ClockHz(reply[0], reply[1], f);
+  g_reportedClockHz = t;
   return kOk;
 }
 
@@ -155,7 +158,12 @@ ErrorCode WriteValue(const std::uint8_t (&destination)[4], const ClockValue& val
 
 }  // namespace
 
+std::uint32_t ReportedClockHz() {
+  return g_reportedClockHz;
+}
+
 ErrorCode SetupClockParametersFrom(const std::uint8_t* scrambledTable) {
+  g_reportedClockHz = 0;
   std::uint32_t t = 0;
   if (const ErrorCode code = InquireClock(t); code != kOk) return code;
 

@@ -18,6 +18,10 @@ ErrorCode SetupClockParameters();
 // data's layout). SetupClockParameters passes the profile's table.
 ErrorCode SetupClockParametersFrom(const std::uint8_t* scrambledTable);
 
+// The clock t in hertz of the last complete 0xC5 reply, 0 before one came.
+// The chip's rate arithmetic (line_rate.h) starts from it.
+std::uint32_t ReportedClockHz();
+
 inline constexpr unsigned kClockReplyReadLimit = 1000;
 inline constexpr unsigned kClockTableEntries = 64;
 

@@ -10,6 +10,7 @@
 #include "app/messages.h"
 #include "app/write_operation.h"
 #include "image/load_image.h"
+#include "link/line_rate.h"
 #include "link/port_list.h"
 #include "link/serial_transport.h"
 
@@ -75,6 +76,12 @@ int Write(const ConsoleStreams& streams, const ConsoleOptions& options) {
   }
   panel.SetFields(g_filePath, g_portName);
 
+  // The fast line: the rate the blocks should go at.
+  LineRateRequest rateRequest;
+  if (options.fast) rateRequest.mode = LineRateMode::kFastest;
+  if (options.baud != 0) rateRequest = {LineRateMode::kRequested, options.baud};
+  SetLineRateRequest(rateRequest);
+
   InstallInterruptHandlers();
   ConfigureSimBoard(options.sim_clock_hz, options.sim_dump);
   InstallConsoleTransport(options.verbose ? streams.err : nullptr);
@@ -86,6 +93,12 @@ int Write(const ConsoleStreams& streams, const ConsoleOptions& options) {
   if (!options.quiet && SimEmulatedTime(emulated, clockHz)) {
     std::fprintf(streams.err, "virtual board: %.1f s of emulated time at %.3f MHz\n", emulated,
                  clockHz / 1e6);
+  }
+
+  // The fast line: the rate the blocks went at.
+  if (!options.quiet && code == kOk && rateRequest.mode != LineRateMode::kBoot) {
+    std::fprintf(streams.err, "line: blocks written at %u bit/s\n",
+                 static_cast<unsigned>(CurrentLineRate()));
   }
 
   if (code == kOk) return kExitDone;

@@ -121,6 +121,14 @@ void ConsolePanel::ShowErrorBox(const char* message) {
   std::fflush(streams_.err);
 }
 
+// Warnings go with the errors, so that --quiet keeps them.
+void ConsolePanel::ShowWarning(const char* text) {
+  FlushLineTrace();
+  EndProgressLine();
+  std::fprintf(streams_.err, "vantor: warning: %s\n", text);
+  std::fflush(streams_.err);
+}
+
 void ConsolePanel::ShowBlockStatus(const char* text, const BlockProgress& progress) {
   if (!streams_.errIsTerminal || settings_.quiet) {
     ShowStatus(text);
@@ -130,6 +138,7 @@ void ConsolePanel::ShowBlockStatus(const char* text, const BlockProgress& progre
   if (progress.blocksDone == 0) {
     blocksStart_ = std::chrono::steady_clock::now();
     blocksTotal_ = progress.blocksTotal;
+    lineRate_ = progress.lineRate;
   }
   static_cast<void>(text);  // the line shows the address in ASCII
   DrawProgress(progress.blocksDone, progress.blocksTotal, progress.address, true);
@@ -142,6 +151,7 @@ void ConsolePanel::DrawProgress(unsigned blocksDone, unsigned blocksTotal, std::
   figures.hasAddress = hasAddress;
   figures.blocksDone = blocksDone;
   figures.blocksTotal = blocksTotal;
+  figures.lineRate = lineRate_;
   figures.elapsedSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - blocksStart_).count();
   // Carriage return, the line, then clear to the end of the line.

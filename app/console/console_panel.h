@@ -44,12 +44,14 @@ class ConsolePanel : public OperatorPanel {
   void ShowStatus(const char* text) override;
   void ShowPrompt(const char* text) override;
   void ShowErrorBox(const char* message) override;
+  void ShowWarning(const char* text) override;
   void ShowBlockStatus(const char* text, const BlockProgress& progress) override;
 
  private:
   void EndProgressLine();
   void DrawProgress(unsigned blocksDone, unsigned blocksTotal, std::uint32_t address,
                     bool hasAddress);
+  std::uint32_t lineRate_ = 9600;  // of the blocks, for the progress line
 
   ConsoleStreams streams_;
   ConsolePanelSettings settings_;

@@ -56,6 +56,9 @@ bool TakeValue(const char* name, int argc, const char* const* argv, int& i, std:
   return true;
 }
 
+constexpr std::uint32_t kLowestBaud = 1200;
+constexpr std::uint32_t kHighestBaud = 4000000;
+
 bool ParseHertz(const std::string& text, std::uint32_t& hz) {
   if (text.empty() || text.size() > 10) return false;
   std::uint64_t value = 0;
@@ -65,6 +68,26 @@ bool ParseHertz(const std::string& text, std::uint32_t& hz) {
   }
   if (value == 0 || value > 0xFFFFFFFFu) return false;
   hz = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+// The fast line's options: --fast, --baud RATE. True when `arg` was one of
+// them (`error` set when its value is bad).
+bool TakeLineRateOption(const char* arg, int argc, const char* const* argv, int& i,
+                        ConsoleOptions& options, std::string& error) {
+  if (std::strcmp(arg, "--fast") == 0) {
+    options.fast = true;
+    return true;
+  }
+  std::string value;
+  if (!TakeValue("--baud", argc, argv, i, value, error)) return false;
+  if (!error.empty()) return true;
+  std::uint32_t rate = 0;
+  if (!ParseHertz(value, rate) || rate < kLowestBaud || rate > kHighestBaud) {
+    error = "--baud takes a bit rate from 1200 to 4000000, for example 115200";
+  } else {
+    options.baud = rate;
+  }
   return true;
 }
 
@@ -97,6 +120,10 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& opti
       }
       continue;
     }
+    if (TakeLineRateOption(arg, argc, argv, i, options, error)) {
+      if (!error.empty()) return false;
+      continue;
+    }
     bool known = false;
     for (const Flag& flag : kFlags) {
       if (std::strcmp(arg, flag.longName) == 0 ||
@@ -115,6 +142,10 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& opti
     error = "--quiet and --verbose exclude each other";
     return false;
   }
+  if (options.fast && options.baud != 0) {
+    error = "--fast and --baud exclude each other";
+    return false;
+  }
   return true;
 }
 
@@ -130,7 +161,8 @@ const char* ConsoleHelp() {
          "Writes a program into the 256 KiB flash of a Renesas H8S/2215 board over a\n"
          "serial line. The board's chip is started in its serial boot mode, receives\n"
          "Vantor's write-control program, erases its flash, and then takes every\n"
-         "128-byte block of FILE that is not blank (all 0xFF) at 9600 bit/s.\n"
+         "128-byte block of FILE that is not blank (all 0xFF) at 9600 bit/s, or\n"
+         "faster with --fast or --baud.\n"
          "\n"
          "FILE   the program to write:\n"
          "         .mot  Motorola S-records (S1/S2/S3 data records)\n"
@@ -165,6 +197,12 @@ const char* ConsoleHelp() {
          "  -v, --verbose          also trace every byte on the line in hex (> sent, < received)\n"
          "  -n, --dry-run          load FILE and show the blocks a write would send; no port\n"
          "      --list-ports       print the serial ports of this machine\n"
+         "      --fast             after the boot exchange, switch the line to the highest\n"
+         "                         bit rate that the chip (at its reported clock) and the\n"
+         "                         port both reach, for the blocks; 9600 if none is faster\n"
+         "      --baud RATE        the same with one bit rate; fails before the first\n"
+         "                         block when the chip cannot come within 2 % of it or the\n"
+         "                         port refuses it\n"
          "      --board-clock HZ   the virtual board's clock (default 19968000)\n"
          "      --board-dump FILE  save the virtual board's flash (256 KiB, byte i for\n"
          "                         address i) into FILE when the write ends\n"

@@ -16,14 +16,19 @@ struct ConsoleOptions {
   bool verbose = false;            // trace every byte on the line in hex
   std::string sim_dump;            // "sim": save the board's flash here when the port closes
   std::uint32_t sim_clock_hz = 0;  // "sim": the board's clock; 0 for its default
-  std::string file;                // first positional argument
-  std::string port;                // second positional argument
+  // The fast line: --fast for the highest rate chip and port reach, --baud
+  // for one rate (0: not asked).
+  bool fast = false;
+  std::uint32_t baud = 0;
+  std::string file;  // first positional argument
+  std::string port;  // second positional argument
 };
 
 // Reads argv[1..argc). Options may stand anywhere; "--" ends them. Returns
 // false with a one-line reason in `error` for an unknown option, a third
 // positional argument, --quiet together with --verbose, or a missing or bad
-// value of --board-clock (a whole number of hertz) or --board-dump.
+// value of --board-clock (a whole number of hertz) or --board-dump, a bad
+// --baud rate, or --fast together with --baud.
 bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& options,
                          std::string& error);
 

@@ -23,8 +23,16 @@ std::string Figures(const ProgressFigures& figures, unsigned done, unsigned tota
                 bytesDone / 1024.0, decimals, bytesTotal / 1024.0);
   std::string line = text;
 
+  // The line's rate goes with the throughput, ahead of what a narrow
+  // terminal cuts.
+  char lineRate[32] = "";
+  if (figures.lineRate != 0) {
+    std::snprintf(lineRate, sizeof lineRate, "(%u bit/s) ",
+                  static_cast<unsigned>(figures.lineRate));
+  }
   if (done == 0 || figures.elapsedSeconds <= 0.0) {
     line += "-- B/s ";
+    line += lineRate;
     line += FormatDuration(figures.elapsedSeconds);
     line += " elapsed -- left";
   } else {
@@ -32,6 +40,7 @@ std::string Figures(const ProgressFigures& figures, unsigned done, unsigned tota
     const double left = (bytesTotal - bytesDone) / rate;
     std::snprintf(text, sizeof text, "%.0f B/s ", rate);
     line += text;
+    line += lineRate;
     line += FormatDuration(figures.elapsedSeconds);
     line += " elapsed ";
     line += FormatDuration(left);

@@ -5,12 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/messages.h"
 #include "image/load_image.h"
+#include "link/line_rate.h"
 #include "link/serial_link.h"
 #include "tests/app/srecord_file.h"
 #include "tests/support/chip_on_fake_line.h"
@@ -402,6 +407,88 @@ TEST_F(WriteOperationTest, TheBlockReportCountsTheNonBlankBlocks) {
   EXPECT_EQ(panel.seen[2].blocksTotal, 3u);
   // The default report is the ordinary status text.
   EXPECT_EQ(std::count(panel.events.begin(), panel.events.end(), BlockStatus(0x4000)), 1);
+}
+
+}  // namespace
+}  // namespace vantor
+
+namespace vantor {
+namespace {
+
+// The fast line through the whole write.
+class FastLineWriteTest : public WriteOperationTest {
+ protected:
+  ~FastLineWriteTest() override { SetLineRateRequest({}); }
+};
+
+// The line carries exactly the stream recorded before the fast line existed
+// when no other rate is asked for: the boot exchange, the program, the
+// clock set-up, the blocks. The program and the clock table come from the
+// embedded data, so a new firmware build needs a new recording:
+// VANTOR_RECORD_STREAM=tests/app/data/default_stream.hex writes it.
+TEST_F(FastLineWriteTest, WithoutARateRequestTheLineCarriesTheRecordedStream) {
+  PrepareBlocks({0x0, 0x80, 0x1000, 0x3FF80});
+  ASSERT_EQ(Run(), kOk);
+  const std::vector<std::uint8_t>& sent = line_.Sent();
+  EXPECT_TRUE(line_.RateRequests().empty());
+
+  if (const char* record = std::getenv("VANTOR_RECORD_STREAM")) {
+    std::FILE* out = std::fopen(record, "w");
+    ASSERT_NE(out, nullptr);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+      std::fprintf(out, "%02X%c", sent[i], i % 32 == 31 ? '\n' : ' ');
+    }
+    std::fputc('\n', out);
+    std::fclose(out);
+  }
+  std::FILE* in = std::fopen(VANTOR_DEFAULT_STREAM, "r");
+  ASSERT_NE(in, nullptr) << VANTOR_DEFAULT_STREAM;
+  std::vector<std::uint8_t> recorded;
+  unsigned byte = 0;
+  while (std::fscanf(in, "%2X", &byte) == 1) recorded.push_back(static_cast<std::uint8_t>(byte));
+  std::fclose(in);
+  ASSERT_EQ(sent.size(), recorded.size());
+  EXPECT_TRUE(sent == recorded);
+}
+
+TEST_F(FastLineWriteTest, FastWritesTheImageAtTheChosenRateAndShowsIt) {
+  PrepareBlocks({0x0, 0x80, 0x3FF80});
+  line_.SetTakesAnyRate(true);
+  SetLineRateRequest({LineRateMode::kFastest, 0});
+  ASSERT_EQ(Run(), kOk);
+  EXPECT_TRUE(ChipHoldsTheLoadImage());
+  EXPECT_EQ(chip_.RateSwitches(), 1u);
+  EXPECT_EQ(chip_.GarbledBytes(), 0u);
+  EXPECT_EQ(chip_.ProtocolError(), "");
+  EXPECT_FALSE(line_.IsOpen());
+  const std::vector<std::string> shown = panel_.Shown();
+  EXPECT_NE(std::find(shown.begin(), shown.end(), Status("通信速度切り替え中 624000 bit/s")),
+            shown.end());
+  // The switch comes after write mode and before the first block.
+  const std::vector<std::uint8_t> commands = chip_.Commands();
+  const auto at = std::find(commands.begin(), commands.end(), 0xCB);
+  ASSERT_NE(at, commands.end());
+  EXPECT_EQ(*(at - 1), 0xC1);
+  EXPECT_EQ(*(at + 1), 0xC3);
+}
+
+TEST_F(FastLineWriteTest, AnUnreachableRateFailsBeforeAnyBlockAndAFailedSwitchGoesOnAt9600) {
+  PrepareBlocks({0x0, 0x80});
+  SetLineRateRequest({LineRateMode::kRequested, 115200});
+  EXPECT_EQ(Run(), kRateUnreachable);
+  EXPECT_EQ(chip_.BlocksReceived(), 0u);
+  EXPECT_FALSE(chip_.Received(0xCB));
+  EXPECT_FALSE(line_.IsOpen());
+  EXPECT_EQ(panel_.Shown().back(), Status(kWriteFailedStatus));
+
+  chip_.PowerOn();
+  chip_.SetFault(Fault::kSwitchNoProbe);
+  SetLineRateRequest({LineRateMode::kRequested, 57600});
+  ASSERT_EQ(Run(), kOk);
+  EXPECT_TRUE(ChipHoldsTheLoadImage());
+  const std::vector<std::string> shown = panel_.Shown();
+  EXPECT_NE(std::find(shown.begin(), shown.end(), Status(kWarningRateSwitchFailed)), shown.end());
+  EXPECT_EQ(line_.Settings().baudRate, 9600u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ void ConnectChip(ChipPlayer& chip, FakeTransport& line) {
                delayMs / FakeTransport::kReadTimeoutMs);
   });
   line.SetScript([&chip](std::uint8_t sent, FakeTransport&) { chip.OnByte(sent); });
+  chip.SetLine([&line] { return line.Settings().baudRate; }, [&line] { return line.Now(); });
 }
 
 }  // namespace vantor::testing

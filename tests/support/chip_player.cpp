@@ -1,6 +1,7 @@
 #include "tests/support/chip_player.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -27,10 +28,18 @@ std::size_t CommandLength(std::uint8_t command) {
       return 1 + 4 + kBlockSize + 1;
     case 0xC7:
       return 1 + kBlockSize + 1;
+    case 0xCB:
+      return 3;
     default:
       return 0;
   }
 }
+
+// How far two rates may differ before a frame is read wrongly: the SCI's
+// receive margin with 16 samples a bit and a 10-bit frame, (0.5 - 1/32) / 9.5.
+constexpr double kRateMargin = (0.5 - 1.0 / 32.0) / 9.5;
+// The chip gives up waiting for the probe after about this long.
+constexpr std::uint64_t kProbeWindowMs = 200;
 
 std::string Hex(std::uint32_t value) {
   char text[16];
@@ -48,18 +57,41 @@ ChipPlayer::ChipPlayer(const Options& options) : options_(options), image_(kFlas
 
 void ChipPlayer::PowerOn() {
   state_ = State::kBitRate;
+  lineError_ = false;
   silent_ = false;
   command_.clear();
   previousBlock_ = 0;
   std::lock_guard<std::mutex> lock(mutex_);
   programLength_ = 0;
+  rate_ = 9600.0;
   bitRateBytes_ = 0;
   program_.clear();
   writeMode_ = false;
 }
 
+bool ChipPlayer::RatesDiffer() const {
+  if (!hostRate_) return false;
+  const double host = hostRate_();
+  double chip = 0.0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    chip = rate_;
+  }
+  return host <= 0.0 || std::fabs(host - chip) > chip * kRateMargin;
+}
+
 void ChipPlayer::SendBytes(const std::uint8_t* bytes, std::size_t count, unsigned delayMs) {
-  if (!silent_ && count > 0 && output_) output_(bytes, count, delayMs);
+  if (silent_ || count == 0 || !output_) return;
+  if (!RatesDiffer()) return output_(bytes, count, delayMs);
+  // The host's receiver samples at its own rate: what arrives is not what
+  // left.
+  std::vector<std::uint8_t> garbled(bytes, bytes + count);
+  for (std::uint8_t& byte : garbled) byte = static_cast<std::uint8_t>(~byte ^ 0x5A);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    garbled_ += static_cast<unsigned>(count);
+  }
+  output_(garbled.data(), count, delayMs);
 }
 
 void ChipPlayer::Send(std::initializer_list<std::uint8_t> bytes, unsigned delayMs) {
@@ -72,6 +104,23 @@ void ChipPlayer::Unexpected(const std::string& what) {
 }
 
 void ChipPlayer::OnByte(std::uint8_t byte) {
+  if (state_ == State::kProbe && clock_ && clock_() - switchedAt_ > kProbeWindowMs) {
+    // The window closed before this byte: the chip is back at its old rate
+    // and takes the byte as a command.
+    std::lock_guard<std::mutex> lock(mutex_);
+    rate_ = oldRate_;
+    state_ = State::kCommand;
+  }
+  // The boot ROM measures the host's rate itself; from then on the SCI runs
+  // at the chip's rate.
+  const bool garbled = state_ != State::kBitRate && RatesDiffer();
+  if (garbled) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++garbled_;
+    byte = static_cast<std::uint8_t>(~byte ^ 0xA5);
+  }
+  if (state_ == State::kProbe) return OnProbe(byte, garbled);
+  if (garbled && state_ == State::kCommand) lineError_ = true;
   switch (state_) {
     case State::kBitRate: {
       // The boot ROM measures the 0x00 bytes; any other byte is noise.
@@ -132,7 +181,44 @@ void ChipPlayer::OnByte(std::uint8_t byte) {
     case State::kCommand:
       OnCommandByte(byte);
       return;
+    case State::kProbe:
+      return;  // handled above
   }
+}
+
+// 0xCB N n: yes at the old rate, then the new rate and a wait for the probe.
+void ChipPlayer::StartRateSwitch() {
+  const std::uint8_t brr = command_[1];
+  const std::uint8_t select = command_[2];
+  if (select > 3 || fault_ == Fault::kSwitchRefused) {
+    Send({0x92});
+    return;
+  }
+  Send({0x06});
+  const std::uint8_t* reply = options_.clockReply;
+  const double clockHz =
+      32.0 * (reply[0] + 1.0) * static_cast<double>(1u << (2 * (reply[1] & 3))) * 9600.0;
+  std::lock_guard<std::mutex> lock(mutex_);
+  oldRate_ = rate_;
+  rate_ = clockHz / (32.0 * static_cast<double>(1u << (2 * select)) * (brr + 1.0));
+  switchedAt_ = clock_ ? clock_() : 0;
+  state_ = State::kProbe;
+}
+
+// A clean 0x55 at the new rate is answered with 0xAA there; anything else
+// puts the old rate back, and nothing is sent.
+void ChipPlayer::OnProbe(std::uint8_t byte, bool garbled) {
+  state_ = State::kCommand;
+  if (!garbled && byte == 0x55 && fault_ != Fault::kSwitchNoProbe) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++rateSwitches_;
+    }
+    Send({0xAA});
+    return;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  rate_ = oldRate_;
 }
 
 void ChipPlayer::OnCommandByte(std::uint8_t byte) {
@@ -140,6 +226,7 @@ void ChipPlayer::OnCommandByte(std::uint8_t byte) {
   const std::size_t length = CommandLength(command_[0]);
   if (length == 0) {  // unknown command byte: the program ignores it
     command_.clear();
+    lineError_ = false;
     return Unexpected("command " + Hex(byte));
   }
   if (command_.size() < length) return;
@@ -171,6 +258,9 @@ void ChipPlayer::OnCommandByte(std::uint8_t byte) {
       parameterWrites_.push_back({command_[1], command_[2], command_[3], command_[4], command_[5]});
       break;
     }
+    case 0xCB:
+      StartRateSwitch();
+      break;
     case 0xC1:
       if (command_[1] != 0x03) Unexpected("write mode operand " + Hex(command_[1]));
       if (command_[1] == 0x03 && fault_ != Fault::kWriteModeRefused) {
@@ -188,6 +278,7 @@ void ChipPlayer::OnCommandByte(std::uint8_t byte) {
       break;
   }
   command_.clear();
+  lineError_ = false;
 }
 
 void ChipPlayer::FinishBlock() {
@@ -223,7 +314,8 @@ void ChipPlayer::FinishBlock() {
     silent_ = true;
     return;
   }
-  if (!sumGood || (faultHere && fault_ == Fault::kBlockChecksum)) {
+  if (!sumGood || lineError_ || (faultHere && fault_ == Fault::kBlockChecksum)) {
+    lineError_ = false;
     Send({0x93});
     return;
   }

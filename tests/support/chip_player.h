@@ -51,6 +51,8 @@ class ChipPlayer {
     kBlockBadParameter,     // block number `faultIndex` answered 0x92
     kBlockProgramFailed,    // block number `faultIndex` answered 0xB1 0xD5
     kBlockSilent,           // block number `faultIndex` never answered
+    kSwitchRefused,         // answers 0xCB with 0x92 and stays at its rate
+    kSwitchNoProbe,         // takes no probe: back at the old rate, nothing sent
   };
 
   struct Options {
@@ -83,6 +85,17 @@ class ChipPlayer {
 
   void SetOutput(Output output) { output_ = std::move(output); }
 
+  // The line as the chip sees it: the host's bit rate now, and the time in
+  // milliseconds. Without them the host counts as always at the chip's rate.
+  // A byte between the two ends whose rates differ by more than the SCI's
+  // receive margin is garbled both ways (the chip notes a receive error).
+  using HostRate = std::function<std::uint32_t()>;
+  using Clock = std::function<std::uint64_t()>;
+  void SetLine(HostRate hostRate, Clock clock) {
+    hostRate_ = std::move(hostRate);
+    clock_ = std::move(clock);
+  }
+
   void SetFault(Fault fault, std::size_t faultIndex = 0) {
     fault_ = fault;
     faultIndex_ = faultIndex;
@@ -112,13 +125,22 @@ class ChipPlayer {
   std::vector<std::uint8_t> Commands() const { return Copy(commands_); }
   bool Received(std::uint8_t command) const;  // the command came at least once
   bool WriteModeEntered() const { return Copy(writeMode_); }
+  // The chip's bit rate now, and the rate switches it completed (0xCB with
+  // the probe answered).
+  double ChipRate() const { return Copy(rate_); }
+  unsigned RateSwitches() const { return Copy(rateSwitches_); }
+  // Bytes that crossed the line garbled, either way.
+  unsigned GarbledBytes() const { return Copy(garbled_); }
   // The first thing it did not expect, empty if none.
   std::string ProtocolError() const { return Copy(protocolError_); }
 
  private:
-  enum class State { kBitRate, kHandshake, kLengthHigh, kLengthLow, kProgram, kCommand };
+  enum class State { kBitRate, kHandshake, kLengthHigh, kLengthLow, kProgram, kCommand, kProbe };
 
   void OnCommandByte(std::uint8_t byte);
+  void StartRateSwitch();
+  void OnProbe(std::uint8_t byte, bool garbled);
+  bool RatesDiffer() const;
   void FinishBlock();
   void Send(std::initializer_list<std::uint8_t> bytes, unsigned delayMs = 0);
   void SendBytes(const std::uint8_t* bytes, std::size_t count, unsigned delayMs = 0);
@@ -140,6 +162,11 @@ class ChipPlayer {
   bool silent_ = false;                // a silence fault has struck: nothing more is sent
   std::vector<std::uint8_t> command_;  // the command being assembled
   std::uint32_t previousBlock_ = 0;
+  HostRate hostRate_;
+  Clock clock_;
+  double oldRate_ = 0.0;          // the rate to go back to while a probe is awaited
+  std::uint64_t switchedAt_ = 0;  // when the 0x06 of the switch left
+  bool lineError_ = false;        // a garbled byte came in the command being assembled
 
   mutable std::mutex mutex_;  // guards what the test reads
   unsigned bitRateBytes_ = 0;
@@ -150,6 +177,9 @@ class ChipPlayer {
   std::vector<ParameterWrite> parameterWrites_;
   std::vector<std::uint8_t> commands_;
   bool writeMode_ = false;
+  double rate_ = 9600.0;
+  unsigned rateSwitches_ = 0;
+  unsigned garbled_ = 0;
   std::string protocolError_;
 };
 
