@@ -248,7 +248,8 @@ void H8s2215Chip::Service() {
   Sci::Sent sent{};
   while (sci_[1].TakeSent(sent)) {
     bool framingError = false;
-    const std::uint8_t byte = SampleFrame(sent.byte, sent.bitStates, hostBitStates_, framingError);
+    const std::uint8_t byte = ReceiveFrame(sent.byte, sent.bitStates, hostBitStates_, framingError);
+    if (framingError) ++hostFramingErrors_;
     hostIn_.push_back(byte);
     if (lineTrace_) lineTrace_(false, byte, sent.at);
     if (stopOnHostByte_ && cpuRunning_) cpu_.RequestStop("a byte reached the host");

@@ -57,6 +57,9 @@ class H8s2215Chip {
   // it at its own bit rate.
   bool HostReceive(std::uint8_t& byte);
   bool HostHasByte() const { return !hostIn_.empty(); }
+  // Bytes from the chip that the host's receiver read with a framing error
+  // (its rate too far from the chip's).
+  unsigned HostFramingErrors() const { return hostFramingErrors_; }
 
   // Runs emulated time up to `until` states; with stopOnHostByte it returns
   // as soon as a byte has reached the host.
@@ -119,6 +122,7 @@ class H8s2215Chip {
   double hostBitStates_;
   States lineFreeAt_ = 0;
   std::deque<std::uint8_t> hostIn_;
+  unsigned hostFramingErrors_ = 0;
   bool stopOnHostByte_ = false;
   Scheduler::EventId serviceEvent_ = 0;
   States serviceAt_ = kNever;

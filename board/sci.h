@@ -8,6 +8,18 @@
 // line takes ten bit times; the bit time is 32 x (BRR + 1) x 4^CKS states.
 // Bytes between two ends whose bit times differ are sampled at the
 // receiver's bit time, so a wrong rate garbles data and sets FER.
+//
+// How far the two rates may differ: the SCI samples each bit at the 8th of
+// 16 base-clock pulses, so its reception margin in asynchronous mode is
+//   M = (0.5 - 1/(2N)) - (L - 0.5) F - |D - 0.5| / N x (1 + F)
+// (H8S hardware manuals, SCI chapter, "Receive Data Sampling Timing and
+// Reception Margin in Asynchronous Mode", formula (1); for example the
+// H8S/2239 Group manual REJ09B0054, section 15.4.2), with N = 16 base clocks
+// a bit, L = 10 bits a frame (start, 8 data, stop), clock duty D = 0.5 and F
+// the rate deviation. The margin is gone (M = 0) at F = (0.5 - 1/32) / 9.5,
+// 4.93 %. A PC's UART samples the same way, so the host's end uses the same
+// limit. Within it a frame arrives as sent; beyond it the receiver sees a
+// framing error and a byte that is not the one sent.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +34,15 @@ namespace vantor::board {
 // whether the stop bit it samples is 0 (a framing error).
 std::uint8_t SampleFrame(std::uint8_t byte, double senderBit, double receiverBit,
                          bool& framingError);
+
+// The largest rate deviation the receiver still reads correctly.
+inline constexpr double kReceiveRateTolerance = (0.5 - 1.0 / 32.0) / 9.5;
+
+// What a receiver makes of a frame under the margin above: the byte sent,
+// or beyond the tolerance a framing error and a garbled byte (never the one
+// sent).
+std::uint8_t ReceiveFrame(std::uint8_t byte, double senderBit, double receiverBit,
+                          bool& framingError);
 
 class Sci {
  public:

@@ -22,6 +22,7 @@
 
 #include "board/flash_image.h"
 #include "board/h8s2215_chip.h"
+#include "link/serial_posix.h"
 
 namespace {
 
@@ -65,27 +66,13 @@ bool ParseNumber(const char* text, unsigned long& value) {
 }
 
 // The host's bit rate, as it set the slave side of the terminal.
+// The rate the host set on its end of the pseudo-terminal: on Linux the two
+// ends share one setting, so the board reads it from the master, free rates
+// (termios2) included. 9600 when it cannot be read.
 std::uint32_t HostBaud(int master) {
-  termios tio{};
-  if (tcgetattr(master, &tio) != 0) return 9600;
-  switch (cfgetospeed(&tio)) {
-    case B1200:
-      return 1200;
-    case B2400:
-      return 2400;
-    case B4800:
-      return 4800;
-    case B19200:
-      return 19200;
-    case B38400:
-      return 38400;
-    case B57600:
-      return 57600;
-    case B115200:
-      return 115200;
-    default:
-      return 9600;
-  }
+  std::uint32_t rate = 0;
+  if (!vantor::ReadLineRate(master, rate) || rate == 0) return 9600;
+  return rate;
 }
 
 void ReportViolations(const H8s2215Chip& chip, std::size_t& reported) {
@@ -225,7 +212,8 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   bool hostConnected = false;
-  bool idle = true;  // nothing will happen on the board until the host sends
+  std::uint32_t hostRate = 9600;  // the host's rate the board last took
+  bool idle = true;               // nothing will happen on the board until the host sends
   std::size_t reported = 0;
   const auto wallStart = std::chrono::steady_clock::now();
   const States emulatedStart = chip.Now();
@@ -252,7 +240,11 @@ int main(int argc, char** argv) {
       continue;
     }
     if (pfd.revents & POLLIN) {
-      if (!hostConnected) chip.SetHostBitRate(HostBaud(master));
+      // The host may have changed its rate since its last bytes (the fast
+      // line): the board compares each byte's rate with the SCI's.
+      const std::uint32_t rate = HostBaud(master);
+      if (!hostConnected || rate != hostRate) chip.SetHostBitRate(rate);
+      hostRate = rate;
       hostConnected = true;
       std::uint8_t buffer[256];
       const ssize_t n = read(master, buffer, sizeof buffer);

@@ -118,5 +118,35 @@ TEST(SciTest, ReceiverOffOrWrongRateLosesTheByte) {
   EXPECT_NE(SampleFrame(0xA7, kBit * 1.12, kBit, framing), 0xA7);
 }
 
+// The reception margin decides: up to 4.93 % apart every byte arrives as
+// sent; beyond it each one is a framing error and never the byte sent, at
+// either end and whichever end is faster.
+TEST(SciTest, RatesBeyondTheReceptionMarginGarbleEveryByteWithAFramingError) {
+  EXPECT_NEAR(kReceiveRateTolerance, 0.0493, 0.0001);
+  for (const double ratio : {1.0, 1.02, 0.98, 1.049, 0.951}) {
+    for (unsigned value = 0; value < 256; ++value) {
+      bool framing = true;
+      ASSERT_EQ(ReceiveFrame(static_cast<std::uint8_t>(value), kBit * ratio, kBit, framing), value)
+          << ratio;
+      ASSERT_FALSE(framing);
+    }
+  }
+  for (const double ratio : {1.051, 0.949, 1.3, 0.5, 2.0}) {
+    for (unsigned value = 0; value < 256; ++value) {
+      bool framing = false;
+      ASSERT_NE(ReceiveFrame(static_cast<std::uint8_t>(value), kBit * ratio, kBit, framing), value)
+          << ratio;
+      ASSERT_TRUE(framing);
+    }
+  }
+  // The channel: a byte 6 % off sets FER, not RDRF.
+  Sci sci = ReadyChannel();
+  sci.LineByteArrived(0x55, kBit * 1.06, 10);
+  const std::uint8_t ssr = sci.Read(d::kSciSsr, 11);
+  EXPECT_TRUE(ssr & d::kSsrFer);
+  EXPECT_FALSE(ssr & d::kSsrRdrf);
+  EXPECT_NE(sci.Read(d::kSciRdr, 12), 0x55);
+}
+
 }  // namespace
 }  // namespace vantor::board
