@@ -76,5 +76,31 @@ TEST(ConsoleOptionsTest, SwitchesAndValuedOptions) {
   }
 }
 
+// The fast line's options.
+TEST(ConsoleOptionsTest, FastAndBaudTakeOneRateRequestAndRefuseBadRates) {
+  ConsoleOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"--fast", "a.mot", "sim"}, o, error)) << error;
+  EXPECT_TRUE(o.fast);
+  EXPECT_EQ(o.baud, 0u);
+  ConsoleOptions p;
+  ASSERT_TRUE(Parse({"a.mot", "--baud", "57600", "sim"}, p, error)) << error;
+  EXPECT_EQ(p.baud, 57600u);
+  EXPECT_EQ(p.port, "sim");
+  ConsoleOptions q;
+  ASSERT_TRUE(Parse({"--baud=312000", "a.mot"}, q, error)) << error;
+  EXPECT_EQ(q.baud, 312000u);
+
+  for (const std::vector<const char*>& bad :
+       {std::vector<const char*>{"--baud", "fast", "a.mot"}, {"--baud=0", "a.mot"},
+        {"--baud=600", "a.mot"}, {"--baud=4000001", "a.mot"}, {"a.mot", "--baud"},
+        {"--fast", "--baud=57600", "a.mot"}, {"--baudrate=9600", "a.mot"}}) {
+    ConsoleOptions r;
+    error.clear();
+    EXPECT_FALSE(Parse(bad, r, error)) << bad[0];
+    EXPECT_FALSE(error.empty());
+  }
+}
+
 }  // namespace
 }  // namespace vantor
