@@ -52,8 +52,9 @@ TEST(ConsoleOptionsTest, UnknownOptionsAndExtraArgumentsAreRefused) {
 TEST(ConsoleOptionsTest, SwitchesAndValuedOptions) {
   ConsoleOptions o;
   std::string error;
-  ASSERT_TRUE(Parse(
-      {"-y", "--quiet", "--board-clock", "16000000", "--board-dump=out.bin", "a.mot", "sim"}, o, error))
+  ASSERT_TRUE(
+      Parse({"-y", "--quiet", "--board-clock", "16000000", "--board-dump=out.bin", "a.mot", "sim"},
+            o, error))
       << error;
   EXPECT_TRUE(o.yes);
   EXPECT_TRUE(o.quiet);
@@ -91,10 +92,13 @@ TEST(ConsoleOptionsTest, FastAndBaudTakeOneRateRequestAndRefuseBadRates) {
   ASSERT_TRUE(Parse({"--baud=312000", "a.mot"}, q, error)) << error;
   EXPECT_EQ(q.baud, 312000u);
 
-  for (const std::vector<const char*>& bad :
-       {std::vector<const char*>{"--baud", "fast", "a.mot"}, {"--baud=0", "a.mot"},
-        {"--baud=600", "a.mot"}, {"--baud=4000001", "a.mot"}, {"a.mot", "--baud"},
-        {"--fast", "--baud=57600", "a.mot"}, {"--baudrate=9600", "a.mot"}}) {
+  for (const std::vector<const char*>& bad : {std::vector<const char*>{"--baud", "fast", "a.mot"},
+                                              {"--baud=0", "a.mot"},
+                                              {"--baud=600", "a.mot"},
+                                              {"--baud=4000001", "a.mot"},
+                                              {"a.mot", "--baud"},
+                                              {"--fast", "--baud=57600", "a.mot"},
+                                              {"--baudrate=9600", "a.mot"}}) {
     ConsoleOptions r;
     error.clear();
     EXPECT_FALSE(Parse(bad, r, error)) << bad[0];

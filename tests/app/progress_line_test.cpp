@@ -54,6 +54,14 @@ TEST(ProgressLine, EdgesOfTheFigures) {
             "[###---] 1024/2048 blocks 128/256 KiB 880 B/s 2:29 elapsed 2:29 left h'0003FF80");
   EXPECT_EQ(FormatProgressLine(at, 40), "1024/2048 blocks 128/256 KiB 880 B/s 2:");
   EXPECT_EQ(FormatProgressLine(at, 200), FormatProgressLine(at));
+  // The line's rate goes with the throughput, so a narrow terminal keeps it.
+  ProgressFigures fast = at;
+  fast.lineRate = 624000;
+  EXPECT_EQ(FormatProgressLine(fast, 60),
+            "1024/2048 blocks 128/256 KiB 880 B/s (624000 bit/s) 2:29 el");
+  fast.blocksDone = 0;
+  EXPECT_NE(FormatProgressLine(fast).find("-- B/s (624000 bit/s) 2:29 elapsed -- left"),
+            std::string::npos);
   // Shorter figures leave the bar as wide as before: it does not jump about.
   ProgressFigures early = at;
   early.blocksDone = 3;
