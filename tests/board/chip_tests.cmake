@@ -84,3 +84,11 @@ if(VANTOR_BENCH AND NOT WIN32)
   vantor_defaults(chip_bench)
   target_link_libraries(chip_bench PRIVATE vantor_sim_transport benchmark::benchmark)
 endif()
+
+# Whole writes through the product's write operation on the in-process
+# board, with the real write-control program: the matrix of images, clocks,
+# load addresses and faults.
+add_executable(whole_write_tests whole_write_test.cpp)
+vantor_defaults(whole_write_tests)
+target_link_libraries(whole_write_tests PRIVATE vantor_app vantor_sim_transport GTest::gtest_main)
+gtest_discover_tests(whole_write_tests PROPERTIES TIMEOUT 300)
