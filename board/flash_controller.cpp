@@ -182,6 +182,8 @@ void FlashController::EndProgramPulse(States now) {
   const double ns = Ns(pSetAt_, now);
   pClearAt_ = now;
   ++pulses_;
+  const bool tripped = pulses_ == errorAtPulse_;
+  if (tripped) flmcr2_ |= d::kFlmcr2Fler;
   // The pulse must match one of the pulse lengths within the tolerance.
   const double tol = d::kPulseTolerancePercent / 100.0;
   bool fits = false;
@@ -198,7 +200,7 @@ void FlashController::EndProgramPulse(States now) {
             Format("program pulse of %.2f us (nearest window %.0f us +-10 %%)", ns / 1000.0,
                    nearest / 1000.0));
   }
-  if (unitOpen_) {
+  if (unitOpen_ && !tripped) {
     for (unsigned i = 0; i < d::kProgramUnit; ++i) {
       const std::uint32_t address = unitBase_ + i;
       const std::uint8_t zeros = static_cast<std::uint8_t>(~latch_[i] & cells_[address]);

@@ -62,6 +62,10 @@ class FlashController {
   void NeedsPulses(std::uint32_t address, unsigned pulses) { slowCells_[address] = pulses; }
   void NeverPrograms(std::uint32_t address) { deadCells_.insert(address); }
   void NeverErases(std::uint32_t address) { stuckCells_.insert(address); }
+  // The flash's error protection trips at the end of the pulse that brings
+  // PulseCount() to `pulse`: FLER is set and that pulse programs nothing.
+  void ErrorProtectionAtPulse(unsigned pulse) { errorAtPulse_ = pulse; }
+  bool ErrorProtected() const { return (flmcr2_ & 0x80) != 0; }
 
   // Registers FLMCR1..EBR2 by address.
   std::uint8_t ReadRegister(std::uint32_t address, States now);
@@ -118,6 +122,7 @@ class FlashController {
   std::set<std::uint32_t> deadCells_, stuckCells_;
   std::vector<FlashViolation> violations_;
   unsigned pulses_ = 0;
+  unsigned errorAtPulse_ = 0;
 };
 
 }  // namespace vantor::board
