@@ -51,6 +51,7 @@ constexpr MessageEntry kMessages[] = {
     {kBlockReceiveError, "受信エラー"},
     {kBlockBadParameter, "パラメータが不正"},
     {kBlockWriteFailed, kCommandFailedText},
+    {kBoardFlashViolation, "仮想ボードがフラッシュ書き込み手順の違反を検出しました"},
 };
 
 }  // namespace

@@ -130,6 +130,7 @@ H8s2215Chip::H8s2215Chip(const ChipOptions& options)
                }),
       registers_(std::make_unique<Registers>(*this)),
       flashArray_(std::make_unique<FlashArray>(*this)) {
+  flash_.AttachWatchdog(&wdt_);
   scheduler_.set_clockHz(options.clockHz);
   Region flash;
   flash.name = "flash";

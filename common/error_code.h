@@ -58,4 +58,8 @@ inline constexpr ErrorCode kBlockReceiveError = 305;
 inline constexpr ErrorCode kBlockBadParameter = 306;
 inline constexpr ErrorCode kBlockWriteFailed = 307;
 
+// The virtual board (port "sim") saw the flash programming procedure
+// broken during the write.
+inline constexpr ErrorCode kBoardFlashViolation = 320;
+
 }  // namespace vantor

@@ -46,7 +46,6 @@
 ; Waits counted in rounds of t_bit turns of `poll` (ten states a turn, so a
 ; round lasts 10/3 bit times at 9600 bit/s).
 	.equ	QUIET_ROUNDS, 9		; about three character times
-	.equ	PROBE_ROUNDS, 576	; about 200 ms
 
 ; Replies
 	.equ	REPLY_DONE, 0x80	; 0xC0, 0xC1 and 0xC5 succeeded
@@ -54,7 +53,7 @@
 	.equ	REPLY_FWE_LOW, 0x91	; 0xC1: the flash-write-enable pin is low
 	.equ	REPLY_NO_CLOCK, 0x94	; 0xC1: a parameter byte has not been written
 	.equ	REPLY_BAD_CLOCK, 0x95	; 0xC1: the clock is outside the table's range
-	.equ	REPLY_WRITTEN, 0x06	; block written and verified; 0xCB, 0xCC done
+	.equ	REPLY_WRITTEN, 0x06	; block written and verified; 0xCC done
 	.equ	REPLY_BAD_BLOCK, 0x92	; bad address or operand, no write mode, unknown command
 	.equ	REPLY_BAD_SUM, 0x93	; checksum mismatch or receive error
 	.equ	REPLY_FAILED, 0xB1	; then FAILED_CODE: a cell did not take
