@@ -256,6 +256,8 @@ void FlashController::EndProgramPulse(States now) {
   const double ns = Ns(pSetAt_, now);
   pClearAt_ = now;
   ++pulses_;
+  const bool tripped = pulses_ == errorAtPulse_;
+  if (tripped) flmcr2_ |= d::kFlmcr2Fler;
   const std::uint32_t unit = unitBase_;
   // A pulse nearer the additional window than the short one is an
   // additional-programming pulse; any other is the pulse of the next try.
@@ -303,7 +305,7 @@ void FlashController::EndProgramPulse(States now) {
   if (watchdog_ != nullptr && !watchdog_->Running()) {
     Violate(now, unit, FlashRule::kWatchdogNotGuarding, "the watchdog stopped during the pulse");
   }
-  ProgramLatches();
+  if (!tripped) ProgramLatches();
   if (!additional) verifiedSincePulse_ = false;
   // The latches hold one pulse's data; the next pulse is loaded afresh.
   unitOpen_ = false;

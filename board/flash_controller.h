@@ -76,6 +76,9 @@ class FlashController {
   void NeedsPulses(std::uint32_t address, unsigned pulses) { slowCells_[address] = pulses; }
   void NeverPrograms(std::uint32_t address) { deadCells_.insert(address); }
   void NeverErases(std::uint32_t address) { stuckCells_.insert(address); }
+  // The flash's error protection trips at the end of the pulse that brings
+  // PulseCount() to `pulse`: FLER is set and that pulse programs nothing.
+  void ErrorProtectionAtPulse(unsigned pulse) { errorAtPulse_ = pulse; }
   // The cell takes on its pulse and reads programmed at the next verify,
   // then loses its charge once: it reads unprogrammed at the verify after
   // (whatever additional pulse came between) and takes again on a later
@@ -174,6 +177,7 @@ class FlashController {
   std::set<std::uint32_t> deadCells_, stuckCells_;
   std::vector<FlashViolation> violations_;
   unsigned pulses_ = 0;
+  unsigned errorAtPulse_ = 0;
 };
 
 }  // namespace vantor::board

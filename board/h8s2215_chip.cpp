@@ -263,8 +263,8 @@ void H8s2215Chip::StartProgram() {
   cpu_.ClearStop();
   cpu_.set_pc(options_.loadAddress);
   cpu_.set_er(7, d::kInitialStackPointer);
-  cpu_.set_ccr(kCcrI);
-  cpu_.set_exr(kExrMask);
+  cpu_.set_ccr(interruptsOpenAtStart_ ? 0 : kCcrI);
+  cpu_.set_exr(interruptsOpenAtStart_ ? 0 : kExrMask);
   cpuRunning_ = true;
   poll_.valid = false;
 }

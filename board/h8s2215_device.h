@@ -35,7 +35,9 @@ inline constexpr std::uint32_t kSciRdr = 5;
 inline constexpr std::uint32_t kSci0Base = 0xFFFF78;
 inline constexpr std::uint32_t kSci1Base = 0xFFFF80;
 inline constexpr std::uint32_t kSci2Base = 0xFFFF88;
-inline constexpr std::uint32_t kBootSciBase = kSci1Base;  // the channel the boot ROM uses
+// The channel the boot ROM uses (model value: chosen; the firmware looks at it
+// first and probes the others only when it is not running).
+inline constexpr std::uint32_t kBootSciBase = kSci1Base;
 // SCR bits
 inline constexpr std::uint8_t kScrTie = 0x80;
 inline constexpr std::uint8_t kScrRie = 0x40;
