@@ -462,6 +462,22 @@ TEST_F(WriteControlTest, DamagedCommandByteEndsInOneRefusal) {
   EXPECT_EQ(Violations(), "none");
 }
 
+// The reprogram data comes from the received data and the latest verify: a
+// cell that verified programmed and then reads unprogrammed again is pulsed
+// again and the unit verifies (computed from the previous reprogram data it
+// never would be, and the unit would fail after 1000 tries).
+TEST_F(WriteControlTest, ACellThatLosesItsChargeIsProgrammedAgain) {
+  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress);
+  Configure();
+  Chip().Flash().LosesChargeOnce(0x605);
+  FillImage(0x600, 6);
+  LoadImage[0x605] = 0x00;
+  EXPECT_EQ(WriteBlockAt(0x600), kOk);
+  EXPECT_TRUE(FlashMatchesImage(0x600));
+  EXPECT_LT(Chip().Flash().PulseCount(), 20u);
+  EXPECT_EQ(Violations(), "none");
+}
+
 // When the flash's error protection sets FLER, programming stops at once:
 // no further pulse, SWE cleared, 0xB1 0xD5.
 TEST_F(WriteControlTest, ErrorProtectionStopsTheUnitAtOnce) {
