@@ -373,9 +373,15 @@ TEST_F(WriteControlTest, MasksInterruptsEvenWhenTheBootRomLeavesThemOpen) {
 // The program looks at the boot mode's channel first: another channel that
 // happens to be enabled too does not take the line away.
 TEST_F(WriteControlTest, UsesTheBootChannelWhenAnotherIsEnabledToo) {
-  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress, [](board::H8s2215Chip& chip) {
-    chip.SciChannel(0).Write(d::kSciScr, d::kScrTe | d::kScrRe, chip.Now());
-  });
+  board::ResetSimBoard();
+  SetTransportSelector(board::SimTransportFor);
+  ASSERT_EQ(OpenPort("sim", 9600, 'N', 8, 1.0f), kOk);
+  ASSERT_EQ(StartBootMode(), kOk);
+  // Powered on, before the program runs: SCI0 enabled as well.
+  Chip().SciChannel(0).Write(d::kSciScr, d::kScrTe | d::kScrRe, Chip().Now());
+  ASSERT_EQ(TransferWriteControlProgram(), kOk);
+  ASSERT_EQ(WaitEraseComplete(), kOk);
+  EXPECT_TRUE(Chip().SciChannel(0).ReceiverEnabled());
   EXPECT_EQ(CheckTargetId(), kOk);
 }
 
