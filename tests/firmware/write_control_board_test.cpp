@@ -373,9 +373,15 @@ TEST_F(WriteControlTest, MasksInterruptsEvenWhenTheBootRomLeavesThemOpen) {
 // The program looks at the boot mode's channel first: another channel that
 // happens to be enabled too does not take the line away.
 TEST_F(WriteControlTest, UsesTheBootChannelWhenAnotherIsEnabledToo) {
-  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress, [](board::H8s2215Chip& chip) {
-    chip.SciChannel(0).Write(d::kSciScr, d::kScrTe | d::kScrRe, chip.Now());
-  });
+  board::ResetSimBoard();
+  SetTransportSelector(board::SimTransportFor);
+  ASSERT_EQ(OpenPort("sim", 9600, 'N', 8, 1.0f), kOk);
+  ASSERT_EQ(StartBootMode(), kOk);
+  // Powered on, before the program runs: SCI0 enabled as well.
+  Chip().SciChannel(0).Write(d::kSciScr, d::kScrTe | d::kScrRe, Chip().Now());
+  ASSERT_EQ(TransferWriteControlProgram(), kOk);
+  ASSERT_EQ(WaitEraseComplete(), kOk);
+  EXPECT_TRUE(Chip().SciChannel(0).ReceiverEnabled());
   EXPECT_EQ(CheckTargetId(), kOk);
 }
 
@@ -459,6 +465,22 @@ TEST_F(WriteControlTest, DamagedCommandByteEndsInOneRefusal) {
   EXPECT_EQ(CheckTargetId(), kOk);
   FillImage(0x200, 4);
   EXPECT_EQ(WriteBlockAt(0x200), kOk);
+  EXPECT_EQ(Violations(), "none");
+}
+
+// The reprogram data comes from the received data and the latest verify: a
+// cell that verified programmed and then reads unprogrammed again is pulsed
+// again and the unit verifies (computed from the previous reprogram data it
+// never would be, and the unit would fail after 1000 tries).
+TEST_F(WriteControlTest, ACellThatLosesItsChargeIsProgrammedAgain) {
+  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress);
+  Configure();
+  Chip().Flash().LosesChargeOnce(0x605);
+  FillImage(0x600, 6);
+  LoadImage[0x605] = 0x00;
+  EXPECT_EQ(WriteBlockAt(0x600), kOk);
+  EXPECT_TRUE(FlashMatchesImage(0x600));
+  EXPECT_LT(Chip().Flash().PulseCount(), 20u);
   EXPECT_EQ(Violations(), "none");
 }
 
