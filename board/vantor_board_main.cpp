@@ -20,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "board/clock_range.h"
 #include "board/flash_image.h"
 #include "board/h8s2215_chip.h"
 
@@ -129,7 +130,8 @@ int main(int argc, char** argv) {
     unsigned long n = 0;
     if (arg == "--clock") {
       value(n);
-      options.chip.clockHz = static_cast<std::uint32_t>(n);
+      // A value beyond 32 bits must not wrap into the range.
+      options.chip.clockHz = n > 0xFFFFFFFFul ? 0 : static_cast<std::uint32_t>(n);
     } else if (arg == "--load-address") {
       value(n);
       options.chip.loadAddress = static_cast<std::uint32_t>(n);
@@ -173,9 +175,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (options.chip.clockHz < vantor::board::device::kMinClockHz ||
-      options.chip.clockHz > vantor::board::device::kMaxClockHz) {
-    std::fputs("vantor-board: --clock must be between 2 and 20 MHz\n", stderr);
+  if (!vantor::board::ClockInRange(options.chip.clockHz)) {
+    std::fprintf(stderr, "vantor-board: %s\n", vantor::board::ClockRangeError("--clock").c_str());
     return 2;
   }
 

@@ -27,7 +27,9 @@ int UsageError(const ConsoleStreams& streams, const std::string& reason) {
 }
 
 int DryRun(const ConsoleStreams& streams, const std::string& file) {
-  const ErrorCode code = LoadFile(file.c_str(), LoadImage, kLoadImageSize);
+  // An empty FILE is an empty file field, as in a write.
+  const ErrorCode code =
+      file.empty() ? kNoFileSelected : LoadFile(file.c_str(), LoadImage, kLoadImageSize);
   if (code != kOk) {
     std::fprintf(streams.err, "%s\n", ErrorMessage(code).c_str());
     return kExitFailed;
@@ -117,7 +119,7 @@ int RunConsole(int argc, const char* const* argv, const ConsoleStreams& streams)
     return kExitDone;
   }
   if (options.list_ports) return ListPorts(streams);
-  if (options.file.empty()) return UsageError(streams, argc > 1 ? "no file given" : "");
+  if (!options.file_given) return UsageError(streams, argc > 1 ? "no file given" : "");
   if ((options.sim_clock_hz != 0 || !options.sim_dump.empty()) && !SimBoardBuiltIn()) {
     return UsageError(streams, "the virtual board \"sim\" is not built into this program");
   }

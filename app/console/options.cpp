@@ -3,14 +3,21 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef VANTOR_HAS_SIM_BOARD
+#include "board/clock_range.h"
+#endif
+
 namespace vantor {
 
 namespace {
 
 // Takes one positional argument into the first free slot.
+// An empty FILE still takes its slot: it is an empty file field, not a
+// missing one, so "vantor '' COM1" never takes COM1 for the file.
 bool TakePositional(const char* arg, ConsoleOptions& options, std::string& error) {
-  if (options.file.empty()) {
+  if (!options.file_given) {
     options.file = arg;
+    options.file_given = true;
   } else if (options.port.empty()) {
     options.port = arg;
   } else {
@@ -95,6 +102,12 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& opti
         error = "--board-clock takes the board's clock in hertz, for example 19968000";
         return false;
       }
+#ifdef VANTOR_HAS_SIM_BOARD
+      if (!board::ClockInRange(options.sim_clock_hz)) {
+        error = board::ClockRangeError("--board-clock");
+        return false;
+      }
+#endif
       continue;
     }
     bool known = false;
@@ -165,7 +178,7 @@ const char* ConsoleHelp() {
          "  -v, --verbose          also trace every byte on the line in hex (> sent, < received)\n"
          "  -n, --dry-run          load FILE and show the blocks a write would send; no port\n"
          "      --list-ports       print the serial ports of this machine\n"
-         "      --board-clock HZ   the virtual board's clock (default 19968000)\n"
+         "      --board-clock HZ   the virtual board's clock, 2-20 MHz (default 19968000)\n"
          "      --board-dump FILE  save the virtual board's flash (256 KiB, byte i for\n"
          "                         address i) into FILE when the write ends\n"
          "  -h, --help             this text\n"

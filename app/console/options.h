@@ -17,13 +17,15 @@ struct ConsoleOptions {
   std::string sim_dump;            // "sim": save the board's flash here when the port closes
   std::uint32_t sim_clock_hz = 0;  // "sim": the board's clock; 0 for its default
   std::string file;                // first positional argument
+  bool file_given = false;         // a FILE argument was given, even an empty one
   std::string port;                // second positional argument
 };
 
 // Reads argv[1..argc). Options may stand anywhere; "--" ends them. Returns
 // false with a one-line reason in `error` for an unknown option, a third
 // positional argument, --quiet together with --verbose, or a missing or bad
-// value of --board-clock (a whole number of hertz) or --board-dump.
+// value of --board-clock (a whole number of hertz within the virtual board's
+// range) or --board-dump. An empty FILE argument counts as given.
 bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& options,
                          std::string& error);
 

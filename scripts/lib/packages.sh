@@ -17,6 +17,11 @@ VANTOR_PACKAGES=(
   # their own, ImageMagick's import for the screenshots, xdotool for looking
   # at the display by hand, and the Japanese font the dialog's font maps to.
   xvfb xdotool imagemagick fonts-ipafont-gothic fonts-wine
+  # The packages and their checks (scripts/test-package, scripts/test-windows):
+  # dpkg-shlibdeps and file for the Debian package's dependencies, groff for
+  # the manual pages, srecord to read an S-record file independently, unzip
+  # for the Windows zip.
+  dpkg-dev file groff srecord unzip
 )
 
 ensure_packages() {

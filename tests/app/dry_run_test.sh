@@ -49,6 +49,13 @@ expect 1 "Err:0104 ロードデータがバッファサイズを越えました"
 expect 1 "Err:0105 拡張子が *.mot, *.qpf 以外です" "" --dry-run "$work/good.txt"
 expect 2 "usage:" "" --dry-run
 expect 2 "unknown option" "" --frobnicate "$work/good.mot"
+# An empty FILE is an empty file field, in a write as in a dry run: the port
+# after it is never taken for the file.
+expect 1 "Err:0030 ファイルが選択されていません" "" "" COM1
+expect 1 "Err:0030 ファイルが選択されていません" "" --dry-run ""
+# The virtual board's clock outside its range is refused before anything runs.
+expect 2 "--board-clock must be between 2 and 20 MHz (2000000 to 20000000 Hz)" "" \
+  --board-clock 25000000 "$work/good.mot" sim
 expect 0 "" "usage:" --help
 expect 0 "" "vantor 2.3.0" --version
 

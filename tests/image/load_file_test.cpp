@@ -91,7 +91,7 @@ std::size_t OpenDescriptors() {
 TEST_F(LoadFileTest, FailedLoadsLeaveNoFileOpen) {
   const std::string bad[][2] = {
       {"cut.mot", SRecord(1, 0, {1, 2, 3}).substr(0, 9)},
-      {"bad.mot", "\n" + SEnd()},
+      {"bad.mot", std::string("\n").append(SEnd())},
       {"type.mot", "S5030000FC\n"},
       {"big.mot", SRecord(2, 0x3FFFF, {1, 2}) + SEnd()},
       {"digit.mot", "S1GG\n"},
