@@ -26,8 +26,19 @@ int UsageError(const ConsoleStreams& streams, const std::string& reason) {
   return kExitUsage;
 }
 
-int DryRun(const ConsoleStreams& streams, const std::string& file) {
-  const ErrorCode code = LoadFile(file.c_str(), LoadImage, kLoadImageSize);
+int DryRun(const ConsoleStreams& streams, const ConsoleOptions& options) {
+  const std::string& file = options.file;
+  ErrorCode code = LoadFile(file.c_str(), LoadImage, kLoadImageSize);
+  const ChecksumReport& checksums = LastChecksumReport();
+  if (code == kOk && checksums.wrongRecords != 0) {
+    if (options.strict) {
+      code = kRecordChecksumWrong;
+    } else {
+      char warning[256];
+      FormatChecksumWarning(checksums, warning, sizeof warning);
+      std::fprintf(streams.err, "%s\n", warning);
+    }
+  }
   if (code != kOk) {
     std::fprintf(streams.err, "%s\n", ErrorMessage(code).c_str());
     return kExitFailed;
@@ -78,7 +89,10 @@ int Write(const ConsoleStreams& streams, const ConsoleOptions& options) {
   InstallInterruptHandlers();
   ConfigureSimBoard(options.sim_clock_hz, options.sim_dump);
   InstallConsoleTransport(options.verbose ? streams.err : nullptr);
-  const ErrorCode code = RunWriteOperation(panel);
+  WriteOptions writeOptions;
+  writeOptions.verify = !options.no_verify;
+  writeOptions.strict = options.strict;
+  const ErrorCode code = RunWriteOperation(panel, writeOptions);
   SetTransportSelector(nullptr);
   // What the write would have taken on a real board at that clock.
   double emulated = 0.0;
@@ -113,7 +127,7 @@ int RunConsole(int argc, const char* const* argv, const ConsoleStreams& streams)
   }
   if (options.dry_run) {
     if (!options.port.empty()) return UsageError(streams, "--dry-run takes a file and no port");
-    return DryRun(streams, options.file);
+    return DryRun(streams, options);
   }
   return Write(streams, options);
 }

@@ -34,6 +34,9 @@ constexpr Flag kFlags[] = {
     {"--yes", "-y", &ConsoleOptions::yes},
     {"--quiet", "-q", &ConsoleOptions::quiet},
     {"--verbose", "-v", &ConsoleOptions::verbose},
+    // Write checks.
+    {"--no-verify", nullptr, &ConsoleOptions::no_verify},
+    {"--strict", nullptr, &ConsoleOptions::strict},
 };
 
 // Options with a value: "--name=value" or "--name value". Returns false when
@@ -164,6 +167,11 @@ const char* ConsoleHelp() {
          "  -q, --quiet            print only errors (and the prompts, unless --yes)\n"
          "  -v, --verbose          also trace every byte on the line in hex (> sent, < received)\n"
          "  -n, --dry-run          load FILE and show the blocks a write would send; no port\n"
+         "      --no-verify        skip the check after the last block (the chip's CRC-32\n"
+         "                         of its whole flash against the file's); the line then\n"
+         "                         carries only the write itself\n"
+         "      --strict           refuse a file in which an S-record's checksum is wrong\n"
+         "                         (Err:0106) instead of writing it with a warning\n"
          "      --list-ports       print the serial ports of this machine\n"
          "      --board-clock HZ   the virtual board's clock (default 19968000)\n"
          "      --board-dump FILE  save the virtual board's flash (256 KiB, byte i for\n"
