@@ -125,6 +125,15 @@ int RunConsole(int argc, const char* const* argv, const ConsoleStreams& streams)
   if ((options.sim_clock_hz != 0 || !options.sim_dump.empty()) && !SimBoardBuiltIn()) {
     return UsageError(streams, "the virtual board \"sim\" is not built into this program");
   }
+  if (!options.sim_line_faults.empty()) {
+    if (!options.port.empty() && options.port != "sim") {
+      return UsageError(streams, "--board-line-fault damages the line to the virtual board only "
+                                 "(port sim)");
+    }
+    if (!ConfigureSimLineFaults(options.sim_line_faults, error)) return UsageError(streams, error);
+  } else if (SimBoardBuiltIn()) {
+    ConfigureSimLineFaults({}, error);  // a clean line for this run
+  }
   if (options.dry_run) {
     if (!options.port.empty()) return UsageError(streams, "--dry-run takes a file and no port");
     return DryRun(streams, options);

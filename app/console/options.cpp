@@ -92,6 +92,11 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& opti
       options.sim_dump = value;
       continue;
     }
+    if (TakeValue("--board-line-fault", argc, argv, i, value, error)) {
+      if (!error.empty()) return false;
+      options.sim_line_faults.push_back(value);
+      continue;
+    }
     if (TakeValue("--board-clock", argc, argv, i, value, error)) {
       if (!error.empty()) return false;
       if (!ParseHertz(value, options.sim_clock_hz)) {
@@ -176,6 +181,12 @@ const char* ConsoleHelp() {
          "      --board-clock HZ   the virtual board's clock (default 19968000)\n"
          "      --board-dump FILE  save the virtual board's flash (256 KiB, byte i for\n"
          "                         address i) into FILE when the write ends\n"
+         "      --board-line-fault SPEC\n"
+         "                         damage the line to the virtual board (may be repeated),\n"
+         "                         counting bytes from 1 after its erase answer:\n"
+         "                         flip:N:B (bit B of the N-th byte sent), drop:N (the\n"
+         "                         N-th byte sent is lost), reply-flip:N:B (bit B of the\n"
+         "                         N-th byte received)\n"
          "  -h, --help             this text\n"
          "      --version          the program's version\n"
          "\n"
