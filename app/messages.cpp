@@ -53,6 +53,7 @@ constexpr MessageEntry kMessages[] = {
     {kBlockBadParameter, "パラメータが不正"},
     {kBlockWriteFailed, kCommandFailedText},
     {kFlashMismatch, "書き込んだ内容がファイルと一致しません"},
+    {kBoardFlashViolation, "仮想ボードがフラッシュ書き込み手順の違反を検出しました"},
 };
 
 }  // namespace

@@ -56,6 +56,7 @@ void Usage() {
       "  --slow-cell ADDR:N    the cell at ADDR programs on its Nth pulse\n"
       "  --dead-cell ADDR      the cell at ADDR never programs\n"
       "  --stuck-cell ADDR     the cell at ADDR never erases\n"
+      "  --unstable-cell ADDR  the cell at ADDR loses its charge once after it verified\n"
       "  --trace               line bytes and flash violations on stderr\n"
       "  --line-fault SPEC     a fault on the line, counted from the first byte\n"
       "                        after the erase answer (may be repeated):\n"
@@ -100,10 +101,12 @@ void ReportViolations(const H8s2215Chip& chip, std::size_t& reported) {
   const auto& violations = chip.Flash().Violations();
   for (; reported < violations.size(); ++reported) {
     const auto& v = violations[reported];
-    std::fprintf(stderr, "flash violation at %.1f us, H'%06X: %s: %s\n",
+    std::fprintf(stderr, "flash violation at %.1f us, H'%06X: %s: %s",
                  vantor::board::StatesToNs(v.at, chip.Options().clockHz) / 1000.0,
                  static_cast<unsigned>(v.address), vantor::board::FlashRuleName(v.rule),
                  v.detail.c_str());
+    if (v.repeats > 0) std::fprintf(stderr, " (and %u more like it)", v.repeats);
+    std::fputc('\n', stderr);
   }
 }
 
@@ -151,9 +154,13 @@ int main(int argc, char** argv) {
       text(options.dump);
     } else if (arg == "--link") {
       text(options.link);
-    } else if (arg == "--dead-cell" || arg == "--stuck-cell") {
+    } else if (arg == "--dead-cell" || arg == "--stuck-cell" || arg == "--unstable-cell") {
       value(n);
-      faults.push_back({arg == "--dead-cell" ? 0 : 1, n, 0});
+      if (n >= vantor::board::device::kFlashSize) {
+        std::fprintf(stderr, "vantor-board: %s takes an address below H'40000\n", arg.c_str());
+        return 2;
+      }
+      faults.push_back({arg == "--dead-cell" ? 0 : arg == "--stuck-cell" ? 1 : 3, n, 0});
     } else if (arg == "--slow-cell") {
       std::string cell;
       text(cell);
@@ -197,6 +204,7 @@ int main(int argc, char** argv) {
     if (f.kind == 0) chip.Flash().NeverPrograms(address);
     if (f.kind == 1) chip.Flash().NeverErases(address);
     if (f.kind == 2) chip.Flash().NeedsPulses(address, static_cast<unsigned>(f.pulses));
+    if (f.kind == 3) chip.Flash().LosesChargeOnce(address);
   }
   if (!options.flashIn.empty() && !vantor::board::LoadFlash(chip, options.flashIn)) {
     std::fprintf(stderr, "vantor-board: cannot read %s\n", options.flashIn.c_str());

@@ -63,4 +63,8 @@ inline constexpr ErrorCode kBlockWriteFailed = 307;
 // differs from that of the load image.
 inline constexpr ErrorCode kFlashMismatch = 308;
 
+// The virtual board (port "sim") saw the flash programming procedure
+// broken during the write.
+inline constexpr ErrorCode kBoardFlashViolation = 320;
+
 }  // namespace vantor

@@ -102,6 +102,16 @@ int Write(const ConsoleStreams& streams, const ConsoleOptions& options) {
                  clockHz / 1e6);
   }
 
+  // A board that saw the procedure broken fails the write whatever the
+  // chip answered: a real chip could hold wrong data or be worn.
+  std::string violations;
+  if (SimFlashViolations(violations)) {
+    std::fprintf(streams.err, "vantor: the virtual board saw the flash procedure broken:\n%s",
+                 violations.c_str());
+    if (code == kOk) ShowError(panel, kBoardFlashViolation);
+    return kExitFlashViolation;
+  }
+
   if (code == kOk) return kExitDone;
   return panel.ReportedInterrupt() ? kExitInterrupted : kExitFailed;
 }

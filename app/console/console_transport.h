@@ -39,6 +39,9 @@ bool SimWasRefused();
 // open of "sim" and now, and the board's clock. False when "sim" was not
 // opened.
 bool SimEmulatedTime(double& seconds, double& clockHz);
+// True when the write went to the virtual board and its flash controller
+// recorded breaches of the programming procedure; `report` lists them.
+bool SimFlashViolations(std::string& report);
 
 // The wrapper, usable on its own in tests.
 class ConsoleTransport : public SerialTransport {

@@ -203,7 +203,8 @@ const char* ConsoleHelp() {
          "and then 書き込み出来ませんでした (writing failed). Ctrl-C stops a write and\n"
          "closes the port.\n"
          "\n"
-         "exit status: 0 written (or planned), 1 failed, 2 wrong usage, 130 interrupted\n";
+         "exit status: 0 written (or planned), 1 failed, 2 wrong usage, 3 the virtual board\n"
+         "saw the flash procedure broken, 130 interrupted\n";
 }
 
 }  // namespace vantor

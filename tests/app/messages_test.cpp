@@ -43,8 +43,11 @@ TEST(MessagesTest, EveryTableCodeHasItsOwnTextExceptTheSharedCommandError) {
     ++rows;
     texts.insert(text);
   }
-  EXPECT_EQ(rows, 38);  // the table, 31 and 32 for over-long names, 106 and 308 of the checks
-  EXPECT_EQ(texts.size(), 37u);
+  EXPECT_EQ(rows, 39);  // the table, 31 and 32 for over-long names, 106 and 308 of the
+                        // checks, 320 for the board
+  EXPECT_EQ(texts.size(), 38u);
+  EXPECT_EQ(ErrorMessage(kBoardFlashViolation),
+            "Err:0320 仮想ボードがフラッシュ書き込み手順の違反を検出しました");
   EXPECT_STREQ(ErrorText(kBlockWriteFailed), ErrorText(kCommandFailed));
   EXPECT_EQ(ErrorMessage(kBlockWriteFailed), "Err:0307 コマンド実行エラー");
   EXPECT_EQ(ErrorMessage(kCommandFailed), "Err:0303 コマンド実行エラー");
