@@ -55,7 +55,7 @@ bool ParseLineFault(const std::string& spec, LineFault& fault, std::string& erro
     error = "line fault '" + spec + "': B is a bit number, 0 to 7";
     return false;
   }
-  fault.kind = kind == "flip" ? LineFault::Kind::kFlip
+  fault.kind = kind == "flip"   ? LineFault::Kind::kFlip
                : kind == "drop" ? LineFault::Kind::kDrop
                                 : LineFault::Kind::kReplyFlip;
   fault.byte = n;
@@ -92,7 +92,8 @@ bool LineFaults::ToBoard(std::uint8_t& byte) {
   for (const LineFault& fault : faults_) {
     if (fault.byte != hostBytes_) continue;
     if (fault.kind == LineFault::Kind::kDrop) arrives = false;
-    if (fault.kind == LineFault::Kind::kFlip) byte = static_cast<std::uint8_t>(byte ^ (1u << fault.bit));
+    if (fault.kind == LineFault::Kind::kFlip)
+      byte = static_cast<std::uint8_t>(byte ^ (1u << fault.bit));
   }
   return arrives;
 }
@@ -102,8 +103,8 @@ void LineFaults::ToHost(H8s2215Chip& chip, std::uint8_t& byte) {
     // The boot ROM's answers: the count starts after the last of them, once
     // the program is in and the flash reported erased.
     ++bootBytes_;
-    counting_ = chip.Boot().CurrentPhase() == BootRom::Phase::kDone &&
-                bootBytes_ == BootAnswerBytes(chip);
+    counting_ =
+        chip.Boot().CurrentPhase() == BootRom::Phase::kDone && bootBytes_ == BootAnswerBytes(chip);
     return;
   }
   ++boardBytes_;

@@ -85,6 +85,10 @@ void SetSimBoardLineFaults(std::vector<LineFault> faults) {
   g_lineFaults.Set(std::move(faults));
 }
 
+const LineFaults& SimBoardLineFaults() {
+  return g_lineFaults;
+}
+
 H8s2215Chip& SimBoard() {
   if (!g_chip) g_chip = std::make_unique<H8s2215Chip>(g_options);
   return *g_chip;

@@ -29,6 +29,8 @@ void SetSimBoardDump(const std::string& path);
 // Faults on the line, counted afresh after each power-on (board/line_faults.h);
 // an empty list for a clean line.
 void SetSimBoardLineFaults(std::vector<LineFault> faults);
+// The faults' byte counts since the last open, for tests.
+const LineFaults& SimBoardLineFaults();
 
 // The board behind "sim" (made on first use), for tests and reports.
 H8s2215Chip& SimBoard();

@@ -137,8 +137,9 @@ int RunConsole(int argc, const char* const* argv, const ConsoleStreams& streams)
   }
   if (!options.sim_line_faults.empty()) {
     if (!options.port.empty() && options.port != "sim") {
-      return UsageError(streams, "--board-line-fault damages the line to the virtual board only "
-                                 "(port sim)");
+      return UsageError(streams,
+                        "--board-line-fault damages the line to the virtual board only "
+                        "(port sim)");
     }
     if (!ConfigureSimLineFaults(options.sim_line_faults, error)) return UsageError(streams, error);
   } else if (SimBoardBuiltIn()) {

@@ -18,11 +18,11 @@ struct ConsoleOptions {
   std::string sim_dump;            // "sim": save the board's flash here when the port closes
   std::uint32_t sim_clock_hz = 0;  // "sim": the board's clock; 0 for its default
   // Write checks (verify helper's block).
-  bool no_verify = false;  // skip the CRC check of the flash after the last block
-  bool strict = false;     // refuse a file with a wrong record checksum (106)
+  bool no_verify = false;                    // skip the CRC check of the flash after the last block
+  bool strict = false;                       // refuse a file with a wrong record checksum (106)
   std::vector<std::string> sim_line_faults;  // "sim": --board-line-fault SPECs, in order
-  std::string file;        // first positional argument
-  std::string port;        // second positional argument
+  std::string file;                          // first positional argument
+  std::string port;                          // second positional argument
 };
 
 // Reads argv[1..argc). Options may stand anywhere; "--" ends them. Returns
