@@ -144,6 +144,7 @@ TEST_F(ConsoleTest, WritesTheFileAnsweringThePromptsWithEnter) {
             "書き込み中 h'00000100\n"
             "書き込み中 h'00001000\n"
             "書き込み中 h'0003FF80\n"
+            "書き込み内容確認中\n"
             "書き込み完了\n"
             "電源を切ってからスイッチを元に戻して下さい [Enter] \n");
   EXPECT_EQ(ReadAll(err_), "");
