@@ -409,6 +409,18 @@ TEST_F(ConsoleProgramTest, SigintWhileThePromptWaitsClosesTheOpenPort) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   ASSERT_EQ(target_.Sessions(), 1u);
+  // The target may count its session before the program has even started:
+  // wait for the prompt on stdout (read without moving the offset the
+  // program writes at), then a little more, into the read.
+  const std::string prompt = "スイッチを切り替えて電源を入れてください";
+  std::string shown;
+  while (shown.find(prompt) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    char buffer[512];
+    const ssize_t got = ::pread(fileno(out_), buffer, sizeof buffer, 0);
+    shown.assign(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_NE(shown.find(prompt), std::string::npos);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // into the read
   ::kill(pid, SIGINT);
   const Finished done = Wait(pid);
