@@ -23,6 +23,25 @@ prefix=$("$vantor" -y -v --no-verify "$file" sim 2>&1 |
 [ -n "$prefix" ] || fail "no block in the trace"
 fault="flip:$((prefix + 4)):2"  # bit 2 of the first block's third address byte
 
+# The same fault on the built-in board.
+"$vantor" --yes -q --no-verify --board-line-fault "$fault" "$file" sim --board-dump "$work/sim.bin" ||
+  fail "--no-verify --board-line-fault $fault on sim failed"
+cmp -s "$work/clean.bin" "$work/sim.bin" && fail "sim: the flash is right although $fault moved a block"
+"$vantor" --yes -q --board-line-fault "$fault" "$file" sim 2>"$work/sim.err"
+status=$?
+[ "$status" -eq 1 ] && grep -qF "Err:0308" "$work/sim.err" ||
+  { fail "sim: the checked write with $fault exited $status"; cat "$work/sim.err"; }
+# Two faults at once: the one that strikes first decides (a lost data byte: 304).
+"$vantor" --yes -q --board-line-fault "drop:$((prefix + 20))" --board-line-fault "$fault" "$file" sim \
+  2>"$work/sim2.err"
+grep -qF "Err:0304" "$work/sim2.err" || { fail "sim: two faults"; cat "$work/sim2.err"; }
+for bad in flip:0:1 flip:5:8 flip:5 drop:x reply-flip:1: swap:1; do
+  "$vantor" --board-line-fault "$bad" "$file" sim 2>/dev/null
+  [ $? -eq 2 ] || fail "--board-line-fault $bad was accepted"
+done
+"$vantor" --board-line-fault drop:1 "$file" /dev/null 2>/dev/null
+[ $? -eq 2 ] || fail "--board-line-fault with a port other than sim was accepted"
+
 # start_board NAME: vantor-board with the fault, its slave path in $slave.
 start_board() {
   "$board" --line-fault "$fault" --dump "$work/$1.bin" >"$work/$1.out" 2>"$work/$1.err" &
