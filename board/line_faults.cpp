@@ -26,20 +26,20 @@ std::uint64_t BootAnswerBytes(H8s2215Chip& chip) {
 
 }  // namespace
 
-bool ParseLineFault(const std::string& spec, LineFault& fault, std::string& error) {
-  const std::size_t first = spec.find(':');
-  const std::string kind = spec.substr(0, first);
-  std::string rest = first == std::string::npos ? std::string() : spec.substr(first + 1);
+bool ParseLineFault(const std::string& text, LineFault& fault, std::string& error) {
+  const std::size_t first = text.find(':');
+  const std::string kind = text.substr(0, first);
+  std::string rest = first == std::string::npos ? std::string() : text.substr(first + 1);
   const bool flips = kind == "flip" || kind == "reply-flip";
   if (!flips && kind != "drop") {
-    error = "line fault '" + spec + "': the kinds are flip:N:B, drop:N and reply-flip:N:B";
+    error = "line fault '" + text + "': the kinds are flip:N:B, drop:N and reply-flip:N:B";
     return false;
   }
   std::string bitText;
   if (flips) {
     const std::size_t second = rest.find(':');
     if (second == std::string::npos) {
-      error = "line fault '" + spec + "': " + kind + " takes N:B";
+      error = "line fault '" + text + "': " + kind + " takes N:B";
       return false;
     }
     bitText = rest.substr(second + 1);
@@ -48,11 +48,11 @@ bool ParseLineFault(const std::string& spec, LineFault& fault, std::string& erro
   std::uint64_t n = 0;
   std::uint64_t bit = 0;
   if (!ParseCount(rest, 1, UINT64_MAX / 10, n)) {
-    error = "line fault '" + spec + "': N counts bytes from 1";
+    error = "line fault '" + text + "': N counts bytes from 1";
     return false;
   }
   if (flips && !ParseCount(bitText, 0, 7, bit)) {
-    error = "line fault '" + spec + "': B is a bit number, 0 to 7";
+    error = "line fault '" + text + "': B is a bit number, 0 to 7";
     return false;
   }
   fault.kind = kind == "flip"   ? LineFault::Kind::kFlip
@@ -63,7 +63,7 @@ bool ParseLineFault(const std::string& spec, LineFault& fault, std::string& erro
   return true;
 }
 
-std::string LineFaultSpec(const LineFault& fault) {
+std::string LineFaultText(const LineFault& fault) {
   switch (fault.kind) {
     case LineFault::Kind::kDrop:
       return "drop:" + std::to_string(fault.byte);

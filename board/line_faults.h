@@ -26,11 +26,11 @@ struct LineFault {
   unsigned bit = 0;        // B, for the flips
 };
 
-// Reads one SPEC. False with a one-line reason in `error`.
-bool ParseLineFault(const std::string& spec, LineFault& fault, std::string& error);
+// Reads one FAULT text. False with a one-line reason in `error`.
+bool ParseLineFault(const std::string& text, LineFault& fault, std::string& error);
 
-// The spec of a fault, as ParseLineFault reads it.
-std::string LineFaultSpec(const LineFault& fault);
+// The text of a fault, as ParseLineFault reads it.
+std::string LineFaultText(const LineFault& fault);
 
 class LineFaults {
  public:

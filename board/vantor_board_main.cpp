@@ -58,7 +58,7 @@ void Usage() {
       "  --stuck-cell ADDR     the cell at ADDR never erases\n"
       "  --unstable-cell ADDR  the cell at ADDR loses its charge once after it verified\n"
       "  --trace               line bytes and flash violations on stderr\n"
-      "  --line-fault SPEC     a fault on the line, counted from the first byte\n"
+      "  --line-fault FAULT    a fault on the line, counted from the first byte\n"
       "                        after the erase answer (may be repeated):\n"
       "                        flip:N:B (bit B of the host's N-th byte),\n"
       "                        drop:N (the host's N-th byte is lost),\n"
@@ -173,10 +173,10 @@ int main(int argc, char** argv) {
       }
       faults.push_back({2, address, pulses});
     } else if (arg == "--line-fault") {
-      std::string spec, error;
-      text(spec);
+      std::string faultText, error;
+      text(faultText);
       vantor::board::LineFault fault;
-      if (!vantor::board::ParseLineFault(spec, fault, error)) {
+      if (!vantor::board::ParseLineFault(faultText, fault, error)) {
         std::fprintf(stderr, "vantor-board: %s\n", error.c_str());
         return 2;
       }

@@ -20,10 +20,10 @@ bool SimBoardBuiltIn();
 // nowhere). Nothing when the board is not built in.
 void ConfigureSimBoard(std::uint32_t clockHz, const std::string& dumpPath);
 
-// Faults on the virtual board's line (board/line_faults.h for SPEC), for its
-// next opens. False with the reason in `error` for a SPEC that does not
+// Faults on the virtual board's line (board/line_faults.h for FAULT), for its
+// next opens. False with the reason in `error` for a FAULT that does not
 // read, or when the board is not built in.
-bool ConfigureSimLineFaults(const std::vector<std::string>& specs, std::string& error);
+bool ConfigureSimLineFaults(const std::vector<std::string>& texts, std::string& error);
 
 // Installs the console's transport selector. `trace`: where the hex trace
 // goes, nullptr for none.

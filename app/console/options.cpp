@@ -181,7 +181,7 @@ const char* ConsoleHelp() {
          "      --board-clock HZ   the virtual board's clock (default 19968000)\n"
          "      --board-dump FILE  save the virtual board's flash (256 KiB, byte i for\n"
          "                         address i) into FILE when the write ends\n"
-         "      --board-line-fault SPEC\n"
+         "      --board-line-fault FAULT\n"
          "                         damage the line to the virtual board (may be repeated),\n"
          "                         counting bytes from 1 after its erase answer:\n"
          "                         flip:N:B (bit B of the N-th byte sent), drop:N (the\n"

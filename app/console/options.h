@@ -20,7 +20,7 @@ struct ConsoleOptions {
   // Write checks (verify helper's block).
   bool no_verify = false;                    // skip the CRC check of the flash after the last block
   bool strict = false;                       // refuse a file with a wrong record checksum (106)
-  std::vector<std::string> sim_line_faults;  // "sim": --board-line-fault SPECs, in order
+  std::vector<std::string> sim_line_faults;  // "sim": --board-line-fault FAULTs, in order
   std::string file;                          // first positional argument
   std::string port;                          // second positional argument
 };

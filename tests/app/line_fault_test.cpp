@@ -198,12 +198,12 @@ TEST_F(LineFaultTest, SoakOfRandomImagesEachWithOneRandomFault) {
     fault.bit = random() % 8;
 
     const ErrorCode code = Write(data, {fault}, true);
-    const std::string spec = board::LineFaultSpec(fault);
+    const std::string text = board::LineFaultText(fault);
     if (code == kOk) {
-      ASSERT_TRUE(FlashHoldsTheImage()) << "run " << run << ": " << spec << " reported success";
+      ASSERT_TRUE(FlashHoldsTheImage()) << "run " << run << ": " << text << " reported success";
     } else {
-      ASSERT_FALSE(panel_.portOpenAtError) << "run " << run << ": " << spec;
-      ASSERT_FALSE(IsPortOpen()) << "run " << run << ": " << spec;
+      ASSERT_FALSE(panel_.portOpenAtError) << "run " << run << ": " << text;
+      ASSERT_FALSE(IsPortOpen()) << "run " << run << ": " << text;
     }
     char name[16];
     std::snprintf(name, sizeof name, "%d", code);
