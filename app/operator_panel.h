@@ -60,6 +60,11 @@ class OperatorPanel {
   // OK as with a prompt; the console prints it and goes on.
   virtual void ShowErrorBox(const char* message) = 0;
 
+  // A warning about the loaded file that does not stop the write (records
+  // with a wrong checksum). The dialog shows it in the status line, where it
+  // stands while the power-on prompt waits; the console prints it.
+  virtual void ShowWarning(const char* text) { ShowStatus(text); }
+
   // The status text before each block. Panels that draw a progress bar
   // override it; the others show the text like any status.
   virtual void ShowBlockStatus(const char* text, const BlockProgress& progress) {

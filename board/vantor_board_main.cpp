@@ -19,10 +19,12 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "board/clock_range.h"
 #include "board/flash_image.h"
 #include "board/h8s2215_chip.h"
+#include "board/line_faults.h"
 
 namespace {
 
@@ -39,6 +41,7 @@ struct Options {
   bool realtime = false;
   bool trace = false;
   std::string link, flashIn, dump;
+  std::vector<vantor::board::LineFault> lineFaults;
 };
 
 void Usage() {
@@ -55,7 +58,12 @@ void Usage() {
       "  --dead-cell ADDR      the cell at ADDR never programs\n"
       "  --stuck-cell ADDR     the cell at ADDR never erases\n"
       "  --unstable-cell ADDR  the cell at ADDR loses its charge once after it verified\n"
-      "  --trace               line bytes and flash violations on stderr\n",
+      "  --trace               line bytes and flash violations on stderr\n"
+      "  --line-fault FAULT    a fault on the line, counted from the first byte\n"
+      "                        after the erase answer (may be repeated):\n"
+      "                        flip:N:B (bit B of the host's N-th byte),\n"
+      "                        drop:N (the host's N-th byte is lost),\n"
+      "                        reply-flip:N:B (bit B of the board's N-th byte)\n",
       stderr);
 }
 
@@ -166,6 +174,15 @@ int main(int argc, char** argv) {
         return 2;
       }
       faults.push_back({2, address, pulses});
+    } else if (arg == "--line-fault") {
+      std::string faultText, error;
+      text(faultText);
+      vantor::board::LineFault fault;
+      if (!vantor::board::ParseLineFault(faultText, fault, error)) {
+        std::fprintf(stderr, "vantor-board: %s\n", error.c_str());
+        return 2;
+      }
+      options.lineFaults.push_back(fault);
     } else if (arg == "--help" || arg == "-h") {
       Usage();
       return 0;
@@ -181,6 +198,8 @@ int main(int argc, char** argv) {
   }
 
   H8s2215Chip chip(options.chip);
+  vantor::board::LineFaults lineFaults;
+  lineFaults.Set(options.lineFaults);
   for (const Fault& f : faults) {
     const auto address = static_cast<std::uint32_t>(f.address);
     if (f.kind == 0) chip.Flash().NeverPrograms(address);
@@ -256,6 +275,7 @@ int main(int argc, char** argv) {
         ReportViolations(chip, reported);
         saveDump();
         chip.PowerOnBootMode();
+        lineFaults.PowerOn();
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
@@ -265,7 +285,9 @@ int main(int argc, char** argv) {
       hostConnected = true;
       std::uint8_t buffer[256];
       const ssize_t n = read(master, buffer, sizeof buffer);
-      for (ssize_t i = 0; i < n; ++i) chip.HostSend(buffer[i]);
+      for (ssize_t i = 0; i < n; ++i) {
+        if (lineFaults.ToBoard(buffer[i])) chip.HostSend(buffer[i]);
+      }
     } else if (ready == 0 && !hostConnected) {
       hostConnected = true;  // the slave is open (no hang-up), nothing sent yet
     }
@@ -293,6 +315,7 @@ int main(int argc, char** argv) {
     idle = noEvents && (!chip.CpuRunning() || polling);
     std::uint8_t byte = 0;
     while (chip.HostReceive(byte)) {
+      lineFaults.ToHost(chip, byte);
       if (write(master, &byte, 1) != 1) break;
     }
     if (chip.Halted()) {

@@ -26,10 +26,21 @@ int UsageError(const ConsoleStreams& streams, const std::string& reason) {
   return kExitUsage;
 }
 
-int DryRun(const ConsoleStreams& streams, const std::string& file) {
+int DryRun(const ConsoleStreams& streams, const ConsoleOptions& options) {
+  const std::string& file = options.file;
   // An empty FILE is an empty file field, as in a write.
-  const ErrorCode code =
+  ErrorCode code =
       file.empty() ? kNoFileSelected : LoadFile(file.c_str(), LoadImage, kLoadImageSize);
+  const ChecksumReport& checksums = LastChecksumReport();
+  if (code == kOk && checksums.wrongRecords != 0) {
+    if (options.strict) {
+      code = kRecordChecksumWrong;
+    } else {
+      char warning[256];
+      FormatChecksumWarning(checksums, warning, sizeof warning);
+      std::fprintf(streams.err, "%s\n", warning);
+    }
+  }
   if (code != kOk) {
     std::fprintf(streams.err, "%s\n", ErrorMessage(code).c_str());
     return kExitFailed;
@@ -80,7 +91,10 @@ int Write(const ConsoleStreams& streams, const ConsoleOptions& options) {
   InstallInterruptHandlers();
   ConfigureSimBoard(options.sim_clock_hz, options.sim_dump);
   InstallConsoleTransport(options.verbose ? streams.err : nullptr);
-  const ErrorCode code = RunWriteOperation(panel);
+  WriteOptions writeOptions;
+  writeOptions.verify = !options.no_verify;
+  writeOptions.strict = options.strict;
+  const ErrorCode code = RunWriteOperation(panel, writeOptions);
   SetTransportSelector(nullptr);
   // What the write would have taken on a real board at that clock.
   double emulated = 0.0;
@@ -123,9 +137,19 @@ int RunConsole(int argc, const char* const* argv, const ConsoleStreams& streams)
   if ((options.sim_clock_hz != 0 || !options.sim_dump.empty()) && !SimBoardBuiltIn()) {
     return UsageError(streams, "the virtual board \"sim\" is not built into this program");
   }
+  if (!options.sim_line_faults.empty()) {
+    if (!options.port.empty() && options.port != "sim") {
+      return UsageError(streams,
+                        "--board-line-fault damages the line to the virtual board only "
+                        "(port sim)");
+    }
+    if (!ConfigureSimLineFaults(options.sim_line_faults, error)) return UsageError(streams, error);
+  } else if (SimBoardBuiltIn()) {
+    ConfigureSimLineFaults({}, error);  // a clean line for this run
+  }
   if (options.dry_run) {
     if (!options.port.empty()) return UsageError(streams, "--dry-run takes a file and no port");
-    return DryRun(streams, options.file);
+    return DryRun(streams, options);
   }
   return Write(streams, options);
 }

@@ -70,6 +70,13 @@ void ConsolePanel::ShowStatus(const char* text) {
   std::fflush(streams_.out);
 }
 
+void ConsolePanel::ShowWarning(const char* text) {
+  FlushLineTrace();
+  EndProgressLine();
+  std::fprintf(streams_.err, "%s\n", text);
+  std::fflush(streams_.err);
+}
+
 void ConsolePanel::ShowPrompt(const char* text) {
   FlushLineTrace();
   EndProgressLine();

@@ -60,6 +60,23 @@ void ConfigureSimBoard(std::uint32_t clockHz, const std::string& dumpPath) {
 #endif
 }
 
+bool ConfigureSimLineFaults(const std::vector<std::string>& texts, std::string& error) {
+#ifdef VANTOR_HAS_SIM_BOARD
+  std::vector<board::LineFault> faults;
+  for (const std::string& text : texts) {
+    board::LineFault fault;
+    if (!board::ParseLineFault(text, fault, error)) return false;
+    faults.push_back(fault);
+  }
+  board::SetSimBoardLineFaults(std::move(faults));
+  return true;
+#else
+  if (texts.empty()) return true;
+  error = "the virtual board \"sim\" is not built into this program";
+  return false;
+#endif
+}
+
 void InstallConsoleTransport(std::FILE* trace) {
   g_trace = trace;
   SetTransportSelector(SelectConsoleTransport);

@@ -41,6 +41,9 @@ constexpr Flag kFlags[] = {
     {"--yes", "-y", &ConsoleOptions::yes},
     {"--quiet", "-q", &ConsoleOptions::quiet},
     {"--verbose", "-v", &ConsoleOptions::verbose},
+    // Write checks.
+    {"--no-verify", nullptr, &ConsoleOptions::no_verify},
+    {"--strict", nullptr, &ConsoleOptions::strict},
 };
 
 // Options with a value: "--name=value" or "--name value". Returns false when
@@ -94,6 +97,11 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& opti
     if (TakeValue("--board-dump", argc, argv, i, value, error)) {
       if (!error.empty()) return false;
       options.sim_dump = value;
+      continue;
+    }
+    if (TakeValue("--board-line-fault", argc, argv, i, value, error)) {
+      if (!error.empty()) return false;
+      options.sim_line_faults.push_back(value);
       continue;
     }
     if (TakeValue("--board-clock", argc, argv, i, value, error)) {
@@ -177,10 +185,21 @@ const char* ConsoleHelp() {
          "  -q, --quiet            print only errors (and the prompts, unless --yes)\n"
          "  -v, --verbose          also trace every byte on the line in hex (> sent, < received)\n"
          "  -n, --dry-run          load FILE and show the blocks a write would send; no port\n"
+         "      --no-verify        skip the check after the last block (the chip's CRC-32\n"
+         "                         of its whole flash against the file's); the line then\n"
+         "                         carries only the write itself\n"
+         "      --strict           refuse a file in which an S-record's checksum is wrong\n"
+         "                         (Err:0106) instead of writing it with a warning\n"
          "      --list-ports       print the serial ports of this machine\n"
          "      --board-clock HZ   the virtual board's clock, 2-20 MHz (default 19968000)\n"
          "      --board-dump FILE  save the virtual board's flash (256 KiB, byte i for\n"
          "                         address i) into FILE when the write ends\n"
+         "      --board-line-fault FAULT\n"
+         "                         damage the line to the virtual board (may be repeated),\n"
+         "                         counting bytes from 1 after its erase answer:\n"
+         "                         flip:N:B (bit B of the N-th byte sent), drop:N (the\n"
+         "                         N-th byte sent is lost), reply-flip:N:B (bit B of the\n"
+         "                         N-th byte received)\n"
          "  -h, --help             this text\n"
          "      --version          the program's version\n"
          "\n"

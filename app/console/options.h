@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vantor {
 
@@ -16,9 +17,13 @@ struct ConsoleOptions {
   bool verbose = false;            // trace every byte on the line in hex
   std::string sim_dump;            // "sim": save the board's flash here when the port closes
   std::uint32_t sim_clock_hz = 0;  // "sim": the board's clock; 0 for its default
-  std::string file;                // first positional argument
-  bool file_given = false;         // a FILE argument was given, even an empty one
-  std::string port;                // second positional argument
+  // Write checks (verify helper's block).
+  bool no_verify = false;                    // skip the CRC check of the flash after the last block
+  bool strict = false;                       // refuse a file with a wrong record checksum (106)
+  std::vector<std::string> sim_line_faults;  // "sim": --board-line-fault FAULTs, in order
+  std::string file;                          // first positional argument
+  bool file_given = false;                   // a FILE argument was given, even an empty one
+  std::string port;                          // second positional argument
 };
 
 // Reads argv[1..argc). Options may stand anywhere; "--" ends them. Returns

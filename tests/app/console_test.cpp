@@ -144,6 +144,7 @@ TEST_F(ConsoleTest, WritesTheFileAnsweringThePromptsWithEnter) {
             "書き込み中 h'00000100\n"
             "書き込み中 h'00001000\n"
             "書き込み中 h'0003FF80\n"
+            "書き込み内容確認中\n"
             "書き込み完了\n"
             "電源を切ってからスイッチを元に戻して下さい [Enter] \n");
   EXPECT_EQ(ReadAll(err_), "");
@@ -408,6 +409,18 @@ TEST_F(ConsoleProgramTest, SigintWhileThePromptWaitsClosesTheOpenPort) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   ASSERT_EQ(target_.Sessions(), 1u);
+  // The target may count its session before the program has even started:
+  // wait for the prompt on stdout (read without moving the offset the
+  // program writes at), then a little more, into the read.
+  const std::string prompt = "スイッチを切り替えて電源を入れてください";
+  std::string shown;
+  while (shown.find(prompt) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    char buffer[512];
+    const ssize_t got = ::pread(fileno(out_), buffer, sizeof buffer, 0);
+    shown.assign(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_NE(shown.find(prompt), std::string::npos);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // into the read
   ::kill(pid, SIGINT);
   const Finished done = Wait(pid);

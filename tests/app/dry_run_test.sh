@@ -39,6 +39,13 @@ cp "$work/good.mot" "$work/good.txt"
 expect 0 "" "h'00000080 - h'000000FF" --dry-run "$work/good.mot"
 expect 0 "" "continuation: 1" --dry-run "$work/good.mot"
 expect 0 "" "with address: 0, continuation: 1" --dry-run "$work/good.QPF"
+# good.mot's data record has a wrong checksum: a warning, or 106 with --strict.
+expect 0 "警告: チェックサムが違うレコードが1件あります(最初は2行目)" "h'00000080" --dry-run "$work/good.mot"
+expect 1 "Err:0106 チェックサムが違うレコードがあります" "" --strict --dry-run "$work/good.mot"
+expect 0 "" "non-blank 128-byte blocks: 9" --strict --dry-run "$examples/example.mot"
+if "$vantor" --dry-run "$examples/example.mot" 2>&1 >/dev/null | grep -q "警告"; then
+  echo "FAIL: the example file warns of wrong checksums"; failures=$((failures + 1))
+fi
 expect 1 "Err:0100 レコードがありません" "" --dry-run "$work/noend.mot"
 expect 1 "Err:0101 レコードが異常です" "" --dry-run "$work/blank.mot"
 expect 1 "Err:0101 レコードが異常です" "" --dry-run "$work/crlf.qpf"
