@@ -37,6 +37,7 @@ constexpr MessageEntry kMessages[] = {
     {kFileNotFound, "ファイルが見つかりません"},
     {kLoadExceedsImage, "ロードデータがバッファサイズを越えました"},
     {kUnknownExtension, "拡張子が *.mot, *.qpf 以外です"},
+    {kRecordChecksumWrong, "チェックサムが違うレコードがあります"},
     {kPortOpenFailed, "COMポートのオープンに失敗しました"},
     {kPortSetupFailed, "COMポートのパラメータの変更が出来ません"},
     {kPortAlreadyOpen, "COMポートは既に開かれています"},
@@ -51,8 +52,10 @@ constexpr MessageEntry kMessages[] = {
     {kBlockReceiveError, "受信エラー"},
     {kBlockBadParameter, "パラメータが不正"},
     {kBlockWriteFailed, kCommandFailedText},
+    {kFlashMismatch, "書き込んだ内容がファイルと一致しません"},
     {kRateUnreachable, "ターゲットのクロックではその通信速度になりません"},
     {kRateRefusedByPort, "COMポートがその通信速度に設定できません"},
+    {kBoardFlashViolation, "仮想ボードがフラッシュ書き込み手順の違反を検出しました"},
 };
 
 }  // namespace

@@ -61,9 +61,11 @@ class OperatorPanel {
   // OK as with a prompt; the console prints it and goes on.
   virtual void ShowErrorBox(const char* message) = 0;
 
-  // Something the operator should know that does not stop the write (the
-  // line stayed at 9600 bit/s, say). Panels without a place of their own
-  // for it show it as a status.
+  // Something the operator should know that does not stop the write: records
+  // with a wrong checksum in the loaded file, or a line that stayed at
+  // 9600 bit/s. Panels without a place of their own for it, the dialog among
+  // them, show it as a status, where a file warning stands while the
+  // power-on prompt waits; the console prints it.
   virtual void ShowWarning(const char* text) { ShowStatus(text); }
 
   // The status text before each block. Panels that draw a progress bar

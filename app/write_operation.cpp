@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/messages.h"
+#include "image/crc32.h"
 #include "image/load_image.h"
 #include "link/boot_mode.h"
 #include "link/clock_setup.h"
@@ -86,8 +87,19 @@ ErrorCode MoveToRequestedRate(OperatorPanel& panel) {
   return code;
 }
 
-// Everything between the power-on prompt and the last block.
-ErrorCode DriveTarget(OperatorPanel& panel) {
+// The check after the last block: the chip's CRC-32 of its whole flash
+// against that of the load image, whose blank bytes the chip has erased.
+ErrorCode VerifyFlash(OperatorPanel& panel) {
+  panel.ShowStatus(kStatusVerifying);
+  const std::uint32_t flashSize = kDeviceProfile.flashSize;
+  std::uint32_t chipCrc = 0;
+  if (const ErrorCode code = ReadFlashCrc(0, flashSize, chipCrc); code != kOk) return code;
+  return chipCrc == Crc32(LoadImage, flashSize) ? kOk : kFlashMismatch;
+}
+
+// Everything between the power-on prompt and the end of the check after
+// the last block.
+ErrorCode DriveTarget(OperatorPanel& panel, const WriteOptions& options) {
   panel.ShowStatus(kStatusBootMode);
   if (const ErrorCode code = StartBootMode(); code != kOk) return code;
 
@@ -102,7 +114,8 @@ ErrorCode DriveTarget(OperatorPanel& panel) {
   if (const ErrorCode code = EnterWriteMode(); code != kOk) return code;
   if (const ErrorCode code = MoveToRequestedRate(panel); code != kOk) return code;
 
-  return WriteAllBlocks(panel);
+  if (const ErrorCode code = WriteAllBlocks(panel); code != kOk) return code;
+  return options.verify ? VerifyFlash(panel) : kOk;
 }
 
 }  // namespace
@@ -114,7 +127,11 @@ void ShowError(OperatorPanel& panel, ErrorCode code) {
   panel.ShowStatus(kWriteFailedStatus);
 }
 
-ErrorCode RunWriteOperation(OperatorPanel& panel) {
+void FormatChecksumWarning(const ChecksumReport& report, char* out, std::size_t size) {
+  std::snprintf(out, size, kWarningChecksumFormat, report.wrongRecords, report.firstLine);
+}
+
+ErrorCode RunWriteOperation(OperatorPanel& panel, const WriteOptions& options) {
   // The file is loaded, and a bad file reported, before the port name is
   // looked at; nothing is opened until both are known.
   const int fileLength = panel.ReadFileField();
@@ -128,6 +145,16 @@ ErrorCode RunWriteOperation(OperatorPanel& panel) {
     panel.ClearFileField();
     ShowError(panel, code);
     return code;
+  }
+  if (const ChecksumReport& report = LastChecksumReport(); report.wrongRecords != 0) {
+    if (options.strict) {
+      panel.ClearFileField();
+      ShowError(panel, kRecordChecksumWrong);
+      return kRecordChecksumWrong;
+    }
+    char warning[256];
+    FormatChecksumWarning(report, warning, sizeof warning);
+    panel.ShowWarning(warning);
   }
 
   const int portLength = panel.ReadPortField();
@@ -144,7 +171,7 @@ ErrorCode RunWriteOperation(OperatorPanel& panel) {
 
   panel.ShowPrompt(kPromptPowerOn);
 
-  if (const ErrorCode code = DriveTarget(panel); code != kOk) {
+  if (const ErrorCode code = DriveTarget(panel, options); code != kOk) {
     return FailAfterOpen(panel, code);
   }
 

@@ -1,4 +1,4 @@
-// The H8S/2600 CPU core in advanced mode (24-bit addresses, 32-bit vectors).
+// The H8S/2000 CPU core in advanced mode (24-bit addresses, 32-bit vectors).
 //
 // The core executes from a MemoryBus and counts emulated time on a
 // Scheduler: each instruction costs its instruction fetches, data and stack

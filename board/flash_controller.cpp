@@ -1,10 +1,12 @@
 #include "board/flash_controller.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 
 #include "board/h8s2215_device.h"
+#include "board/watchdog.h"
 
 namespace vantor::board {
 namespace {
@@ -39,12 +41,26 @@ const char* FlashRuleName(FlashRule rule) {
       return "wait too short";
     case FlashRule::kOutOfOrder:
       return "step out of order";
+    case FlashRule::kTooManyTries:
+      return "too many tries";
+    case FlashRule::kWatchdogNotGuarding:
+      return "pulse not guarded by the watchdog";
+    case FlashRule::kLatchNotByte:
+      return "latches not loaded by byte writes";
+    case FlashRule::kUnitNotLoaded:
+      return "pulse before the unit was loaded whole";
+    case FlashRule::kVerifyNotWord:
+      return "verify read not a word read";
+    case FlashRule::kReprogramWithoutErase:
+      return "unit programmed again without an erase";
   }
   return "?";
 }
 
 FlashController::FlashController(std::uint32_t clockHz)
-    : clockHz_(clockHz), cells_(d::kFlashSize, 0xFF) {
+    : clockHz_(clockHz),
+      cells_(d::kFlashSize, 0xFF),
+      programmed_(d::kFlashSize / d::kProgramUnit, false) {
   PowerOn();
 }
 
@@ -53,8 +69,13 @@ void FlashController::PowerOn() {
   sweSetAt_ = sweClearAt_ = psuSetAt_ = psuClearAt_ = kNever;
   pSetAt_ = pClearAt_ = pvSetAt_ = pvClearAt_ = esuSetAt_ = eSetAt_ = kNever;
   unitOpen_ = false;
+  loadedCount_ = 0;
+  wideLoadSeen_ = false;
+  sequenceOpen_ = false;
+  tries_ = 0;
   dummyArmed_ = false;
   std::fill(std::begin(latch_), std::end(latch_), 0xFF);
+  std::fill(std::begin(loaded_), std::end(loaded_), false);
 }
 
 bool FlashController::IsBlank() const {
@@ -67,6 +88,17 @@ double FlashController::Ns(States from, States to) const {
 
 void FlashController::Violate(States now, std::uint32_t address, FlashRule rule,
                               std::string detail) {
+  // One breach repeated byte after byte (a whole unit verified by byte
+  // reads) is one line with its count.
+  const std::size_t recent = std::min<std::size_t>(violations_.size(), 4);
+  for (std::size_t n = violations_.size() - recent; n < violations_.size(); ++n) {
+    FlashViolation& seen = violations_[n];
+    if (seen.rule == rule && seen.detail == detail &&
+        seen.address / d::kProgramUnit == address / d::kProgramUnit) {
+      ++seen.repeats;
+      return;
+    }
+  }
   violations_.push_back({now, address, rule, std::move(detail)});
 }
 
@@ -77,7 +109,7 @@ void FlashController::CheckWait(States now, States since, std::uint32_t minNs, c
     char text[160];
     std::snprintf(text, sizeof text, "%s: waited %.2f us, at least %.2f us needed", what,
                   waited / 1000.0, minNs / 1000.0);
-    Violate(now, 0, FlashRule::kWaitTooShort, text);
+    Violate(now, sequenceOpen_ ? sequenceUnit_ : 0, FlashRule::kWaitTooShort, text);
   }
 }
 
@@ -123,6 +155,10 @@ void FlashController::WriteRegister(std::uint32_t address, std::uint8_t value, S
     if (!swe) Violate(now, 0, FlashRule::kWithoutSwe, "PSU, P, ESU or E set without SWE");
   }
   if (set & d::kFlmcr1Psu) {
+    if (watchdog_ != nullptr && !watchdog_->Running()) {
+      Violate(now, unitBase_, FlashRule::kWatchdogNotGuarding,
+              "PSU set with the watchdog stopped: start it before PSU");
+    }
     CheckWait(now, sweSetAt_, d::kWaitAfterSweNs, "SWE set to PSU set");
     CheckWait(now, pvClearAt_, d::kWaitAfterPvClearNs, "PV cleared to PSU set");
     psuSetAt_ = now;
@@ -134,6 +170,7 @@ void FlashController::WriteRegister(std::uint32_t address, std::uint8_t value, S
     }
     CheckWait(now, psuSetAt_, d::kWaitAfterPsuNs, "PSU set to P set");
     pSetAt_ = now;
+    StartPulse(now);
   }
   if (cleared & d::kFlmcr1P) {
     flmcr1_ = next;
@@ -142,6 +179,10 @@ void FlashController::WriteRegister(std::uint32_t address, std::uint8_t value, S
   if (cleared & d::kFlmcr1Psu) {
     if (next & d::kFlmcr1P) Violate(now, 0, FlashRule::kOutOfOrder, "PSU cleared while P is set");
     CheckWait(now, pClearAt_, d::kWaitAfterPNs, "P cleared to PSU cleared");
+    if (watchdog_ != nullptr && !watchdog_->Running()) {
+      Violate(now, unitBase_, FlashRule::kWatchdogNotGuarding,
+              "the watchdog was stopped before PSU was cleared");
+    }
     psuClearAt_ = now;
   }
   if (set & d::kFlmcr1Pv) {
@@ -173,53 +214,185 @@ void FlashController::WriteRegister(std::uint32_t address, std::uint8_t value, S
     CheckWait(now, pvClearAt_, d::kWaitAfterPvClearNs, "PV cleared to SWE cleared");
     sweClearAt_ = now;
     unitOpen_ = false;
+    loadedCount_ = 0;
     std::fill(std::begin(latch_), std::end(latch_), 0xFF);
+    std::fill(std::begin(loaded_), std::end(loaded_), false);
+    EndSequence();
   }
   flmcr1_ = next;
+}
+
+void FlashController::CheckWatchdogCovers(States now, double ns, const char* when) {
+  if (watchdog_ == nullptr) return;
+  if (!watchdog_->Running()) {
+    Violate(now, unitBase_, FlashRule::kWatchdogNotGuarding,
+            std::string("the watchdog is not running ") + when);
+    return;
+  }
+  const States overflow = watchdog_->NextEvent();
+  const double left = overflow > now ? Ns(now, overflow) : 0.0;
+  if (left < ns) {
+    Violate(now, unitBase_, FlashRule::kWatchdogNotGuarding,
+            Format("the watchdog overflows %.2f us after P is set, before the pulse's %.0f us "
+                   "maximum",
+                   left / 1000.0, ns / 1000.0));
+  }
+}
+
+void FlashController::StartPulse(States now) {
+  if (!unitOpen_ || loadedCount_ < d::kProgramUnit) {
+    char text[96];
+    std::snprintf(text, sizeof text, "P set with %u of the 128 latches loaded", loadedCount_);
+    Violate(now, unitBase_, FlashRule::kUnitNotLoaded, text);
+  }
+  // The longest pulse this one may be: that of the try it would be.
+  const unsigned nextTry = tries_ + 1;
+  CheckWatchdogCovers(now,
+                      nextTry <= d::kShortPulseTries ? d::kShortPulseMaxNs : d::kLongPulseMaxNs,
+                      "when P is set");
 }
 
 void FlashController::EndProgramPulse(States now) {
   const double ns = Ns(pSetAt_, now);
   pClearAt_ = now;
   ++pulses_;
-  // The pulse must match one of the pulse lengths within the tolerance.
-  const double tol = d::kPulseTolerancePercent / 100.0;
-  bool fits = false;
-  for (const std::uint32_t nominal : d::kPulseNs) {
-    if (ns >= nominal * (1 - tol) && ns <= nominal * (1 + tol)) fits = true;
-  }
-  if (!fits) {
-    // Name it by the nearest window: too short for it or too long for it.
-    double nearest = d::kPulseNs[0];
-    for (const std::uint32_t nominal : d::kPulseNs) {
-      if (std::fabs(std::log(ns / nominal)) < std::fabs(std::log(ns / nearest))) nearest = nominal;
+  const bool tripped = pulses_ == errorAtPulse_;
+  if (tripped) flmcr2_ |= d::kFlmcr2Fler;
+  const std::uint32_t unit = unitBase_;
+  // A pulse nearer the additional window than the short one is an
+  // additional-programming pulse; any other is the pulse of the next try.
+  const bool additional = ns < (d::kAdditionalPulseMaxNs + d::kShortPulseMinNs) / 2.0;
+  std::uint32_t minNs = d::kAdditionalPulseMinNs, maxNs = d::kAdditionalPulseMaxNs;
+  char what[64];
+  if (additional) {
+    std::snprintf(what, sizeof what, "additional pulse of try %u", tries_);
+    if (tries_ == 0) {
+      Violate(now, unit, FlashRule::kOutOfOrder, "additional pulse before the unit's first try");
+    } else if (tries_ > d::kShortPulseTries) {
+      Violate(now, unit, FlashRule::kOutOfOrder,
+              Format("additional pulse in try %.0f: only in tries 1-6", tries_));
+    } else if (additionalInTry_) {
+      Violate(now, unit, FlashRule::kOutOfOrder, "second additional pulse in one try");
+    } else if (!verifiedSincePulse_) {
+      Violate(now, unit, FlashRule::kOutOfOrder, "additional pulse without the try's verify");
     }
-    Violate(now, unitBase_, ns < nearest ? FlashRule::kPulseTooShort : FlashRule::kPulseTooLong,
-            Format("program pulse of %.2f us (nearest window %.0f us +-10 %%)", ns / 1000.0,
-                   nearest / 1000.0));
-  }
-  if (unitOpen_) {
-    for (unsigned i = 0; i < d::kProgramUnit; ++i) {
-      const std::uint32_t address = unitBase_ + i;
-      const std::uint8_t zeros = static_cast<std::uint8_t>(~latch_[i] & cells_[address]);
-      if (zeros == 0) continue;
-      if (deadCells_.count(address)) continue;
-      auto slow = slowCells_.find(address);
-      if (slow != slowCells_.end() && ++pulsesTaken_[address] < slow->second) continue;
-      cells_[address] &= latch_[i];  // programming only turns 1 bits into 0
+    additionalInTry_ = true;
+  } else {
+    ++tries_;
+    std::snprintf(what, sizeof what, "pulse of try %u", tries_);
+    if (tries_ > 1 && !verifiedSincePulse_) {
+      Violate(now, unit, FlashRule::kOutOfOrder,
+              Format("try %.0f pulsed without the verify of the try before", tries_));
+    }
+    if (tries_ == d::kMaxProgramTries + 1) {
+      Violate(now, unit, FlashRule::kTooManyTries, "more than 1000 tries for one unit");
+    }
+    additionalInTry_ = false;
+    if (tries_ <= d::kShortPulseTries) {
+      minNs = d::kShortPulseMinNs;
+      maxNs = d::kShortPulseMaxNs;
+    } else {
+      minNs = d::kLongPulseMinNs;
+      maxNs = d::kLongPulseMaxNs;
     }
   }
+  if (ns < minNs || ns > maxNs) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%s lasted %.2f us, allowed %.0f-%.0f us", what, ns / 1000.0,
+                  minNs / 1000.0, maxNs / 1000.0);
+    Violate(now, unit, ns < minNs ? FlashRule::kPulseTooShort : FlashRule::kPulseTooLong, text);
+  }
+  if (watchdog_ != nullptr && !watchdog_->Running()) {
+    Violate(now, unit, FlashRule::kWatchdogNotGuarding, "the watchdog stopped during the pulse");
+  }
+  if (!tripped) ProgramLatches();
+  if (!additional) verifiedSincePulse_ = false;
   // The latches hold one pulse's data; the next pulse is loaded afresh.
   unitOpen_ = false;
+  loadedCount_ = 0;
+  wideLoadSeen_ = false;
   std::fill(std::begin(latch_), std::end(latch_), 0xFF);
+  std::fill(std::begin(loaded_), std::end(loaded_), false);
+}
+
+void FlashController::ProgramLatches() {
+  if (!unitOpen_) return;
+  std::uint8_t zeros[128];
+  for (unsigned i = 0; i < d::kProgramUnit; ++i) {
+    const std::uint32_t address = unitBase_ + i;
+    zeros[i] = static_cast<std::uint8_t>(~latch_[i] & cells_[address]);
+    if (deadCells_.count(address)) zeros[i] = 0;
+  }
+  // An unstable cell about to take: hold back one other 0 bit of this pulse
+  // to the next, so that the unit is verified again after the cell's loss.
+  std::uint32_t heldAddress = 0;
+  std::uint8_t heldBit = 0;
+  for (auto& [address, cell] : unstable_) {
+    if (address / d::kProgramUnit != unitBase_ / d::kProgramUnit) continue;
+    const unsigned i = address - unitBase_;
+    if (cell.phase != Unstable::kWaiting || zeros[i] == 0) continue;
+    if (std::popcount(zeros[i]) >= 2) {
+      heldAddress = address;
+      heldBit = static_cast<std::uint8_t>(zeros[i] & -zeros[i]);
+    } else {
+      for (unsigned k = 0; k < d::kProgramUnit && heldBit == 0; ++k) {
+        if (k != i && zeros[k] != 0) {
+          heldAddress = unitBase_ + k;
+          heldBit = static_cast<std::uint8_t>(zeros[k] & -zeros[k]);
+        }
+      }
+    }
+    if (heldBit == 0) continue;  // nothing else to program: it stays stable
+    cell.phase = Unstable::kProgrammed;
+    cell.lostBits = static_cast<std::uint8_t>(zeros[i] & ~(heldAddress == address ? heldBit : 0));
+    break;
+  }
+  for (unsigned i = 0; i < d::kProgramUnit; ++i) {
+    const std::uint32_t address = unitBase_ + i;
+    std::uint8_t take = zeros[i];
+    if (take == 0) continue;
+    auto slow = slowCells_.find(address);
+    if (slow != slowCells_.end() && ++pulsesTaken_[address] < slow->second) continue;
+    if (heldBit != 0 && address == heldAddress) take &= static_cast<std::uint8_t>(~heldBit);
+    cells_[address] &= static_cast<std::uint8_t>(~take);  // only 1 bits turn into 0
+  }
+}
+
+void FlashController::StartUnitLoad(States now, std::uint32_t unit) {
+  if (sequenceOpen_ && unit != sequenceUnit_) EndSequence();
+  if (!sequenceOpen_) {
+    sequenceOpen_ = true;
+    sequenceUnit_ = unit;
+    tries_ = 0;
+    additionalInTry_ = false;
+    verifiedSincePulse_ = false;
+    const std::uint32_t index = unit / d::kProgramUnit;
+    if (index < programmed_.size() && programmed_[index]) {
+      Violate(now, unit, FlashRule::kReprogramWithoutErase,
+              "latches loaded for a unit already programmed since its last erase");
+    }
+  }
+}
+
+void FlashController::EndSequence() {
+  if (!sequenceOpen_) return;
+  sequenceOpen_ = false;
+  const std::uint32_t index = sequenceUnit_ / d::kProgramUnit;
+  if (tries_ > 0 && index < programmed_.size()) programmed_[index] = true;
+  tries_ = 0;
+}
+
+void FlashController::MarkErased(std::uint32_t from, std::uint32_t to) {
+  for (std::uint32_t u = from / d::kProgramUnit; u < to / d::kProgramUnit; ++u) {
+    if (u < programmed_.size()) programmed_[u] = false;
+  }
 }
 
 void FlashController::EndErasePulse(States now) {
   const double ns = Ns(eSetAt_, now);
-  const double tol = d::kPulseTolerancePercent / 100.0;
-  if (ns < d::kErasePulseNs * (1 - tol)) {
+  if (ns < d::kErasePulseMinNs) {
     Violate(now, 0, FlashRule::kPulseTooShort, Format("erase pulse of %.2f us", ns / 1000.0));
-  } else if (ns > d::kErasePulseNs * (1 + tol)) {
+  } else if (ns > d::kErasePulseMaxNs) {
     Violate(now, 0, FlashRule::kPulseTooLong, Format("erase pulse of %.2f us", ns / 1000.0));
   }
   const unsigned selected = ebr1_ | (static_cast<unsigned>(ebr2_) << 8);
@@ -228,7 +401,46 @@ void FlashController::EndErasePulse(States now) {
     for (std::uint32_t a = d::kEraseBlockStart[block]; a < d::kEraseBlockStart[block + 1]; ++a) {
       if (!stuckCells_.count(a)) cells_[a] = 0xFF;
     }
+    MarkErased(d::kEraseBlockStart[block], d::kEraseBlockStart[block + 1]);
   }
+}
+
+std::uint32_t FlashController::VerifyRead(std::uint32_t address, unsigned size, States now) {
+  if (size != 2) {
+    char text[80];
+    std::snprintf(text, sizeof text, "a %u-byte verify read: verify reads are words", size);
+    Violate(now, address, FlashRule::kVerifyNotWord, text);
+  }
+  const std::uint32_t word = address & ~1u;
+  if (!dummyArmed_ || word != dummyWord_) {
+    Violate(now, address, FlashRule::kVerifyWithoutDummy,
+            "verify read without its own H'FF dummy write to that address");
+  } else {
+    CheckWait(now, dummyAt_, d::kWaitAfterDummyNs, "dummy write to verify read");
+  }
+  dummyArmed_ = false;  // each read uses up its dummy write
+  if (flmcr1_ & d::kFlmcr1Pv) verifiedSincePulse_ = true;
+  std::uint32_t value = 0;
+  for (unsigned i = 0; i < size; ++i) {
+    value = (value << 8) | cells_[(address + i) % d::kFlashSize];
+  }
+  // An unstable cell: read programmed at the first verify after it took, it
+  // has lost its charge by the next (whatever pulses came between), once.
+  if (flmcr1_ & d::kFlmcr1Pv) {
+    for (unsigned i = 0; i < size; ++i) {
+      auto cell = unstable_.find((address + i) % d::kFlashSize);
+      if (cell == unstable_.end()) continue;
+      Unstable& u = cell->second;
+      if (u.phase == Unstable::kProgrammed) {
+        u.phase = Unstable::kVerified;
+      } else if (u.phase == Unstable::kVerified) {
+        cells_[cell->first] |= u.lostBits;
+        value |= static_cast<std::uint32_t>(u.lostBits) << (8 * (size - 1 - i));
+        u.phase = Unstable::kLost;
+      }
+    }
+  }
+  return value;
 }
 
 std::uint32_t FlashController::ReadArray(std::uint32_t address, unsigned size, States now) {
@@ -236,13 +448,7 @@ std::uint32_t FlashController::ReadArray(std::uint32_t address, unsigned size, S
     Violate(now, address, FlashRule::kAccessDuringPulse, "flash read while P or E is set");
     flmcr2_ |= d::kFlmcr2Fler;
   } else if (flmcr1_ & (d::kFlmcr1Pv | d::kFlmcr1Ev)) {
-    const std::uint32_t group = address & ~3u;
-    if (!dummyArmed_ || group != dummyGroup_) {
-      Violate(now, address, FlashRule::kVerifyWithoutDummy,
-              "verify read without an H'FF dummy write to that address");
-    } else {
-      CheckWait(now, dummyAt_, d::kWaitAfterDummyNs, "dummy write to verify read");
-    }
+    return VerifyRead(address, size, now);
   } else if (!SweSet()) {
     CheckWait(now, sweClearAt_, d::kWaitAfterSweClearNs, "SWE cleared to flash read");
   }
@@ -269,7 +475,7 @@ void FlashController::WriteArray(std::uint32_t address, std::uint32_t value, uns
     CheckWait(now, (flmcr1_ & d::kFlmcr1Pv) ? pvSetAt_ : kNever, d::kWaitAfterPvNs,
               "PV set to dummy write");
     dummyArmed_ = true;
-    dummyGroup_ = address & ~3u;
+    dummyWord_ = (address + size - 1) & ~1u;
     dummyAt_ = now;
     return;
   }
@@ -282,6 +488,12 @@ void FlashController::WriteArray(std::uint32_t address, std::uint32_t value, uns
     return;
   }
   CheckWait(now, sweSetAt_, d::kWaitAfterSweNs, "SWE set to latch write");
+  if (size != 1 && !wideLoadSeen_) {
+    wideLoadSeen_ = true;
+    char text[80];
+    std::snprintf(text, sizeof text, "latch loaded by a %u-byte write: load them by bytes", size);
+    Violate(now, address, FlashRule::kLatchNotByte, text);
+  }
   for (unsigned i = 0; i < size; ++i) {
     const std::uint32_t a = address + i;
     const auto byte = static_cast<std::uint8_t>(value >> (8 * (size - 1 - i)));
@@ -292,12 +504,17 @@ void FlashController::WriteArray(std::uint32_t address, std::uint32_t value, uns
       }
       unitOpen_ = true;
       unitBase_ = a & ~(d::kProgramUnit - 1);
+      StartUnitLoad(now, unitBase_);
     }
     if ((a & ~(d::kProgramUnit - 1)) != unitBase_) {
       Violate(now, a, FlashRule::kUnalignedUnit, "latch write outside the unit being loaded");
       continue;
     }
     latch_[a - unitBase_] = byte;
+    if (!loaded_[a - unitBase_]) {
+      loaded_[a - unitBase_] = true;
+      ++loadedCount_;
+    }
   }
 }
 
@@ -314,17 +531,22 @@ bool FlashController::EraseAll() {
   for (std::uint32_t a = 0; a < cells_.size(); ++a) {
     if (!stuckCells_.count(a)) cells_[a] = 0xFF;
   }
+  MarkErased(0, d::kFlashSize);
+  for (auto& [address, cell] : unstable_) cell = Unstable{};
   return IsBlank();
 }
 
-std::string FlashController::Report() const {
-  if (violations_.empty()) return "none";
+std::string FlashController::Report(std::size_t from) const {
+  if (violations_.size() <= from) return "none";
   std::string out;
-  for (const FlashViolation& v : violations_) {
-    char line[320];
-    std::snprintf(line, sizeof line, "%.2f us H'%06X %s: %s\n", StatesToNs(v.at, clockHz_) / 1000.0,
+  for (std::size_t n = from; n < violations_.size(); ++n) {
+    const FlashViolation& v = violations_[n];
+    char line[360];
+    std::snprintf(line, sizeof line, "%.2f us H'%06X %s: %s", StatesToNs(v.at, clockHz_) / 1000.0,
                   static_cast<unsigned>(v.address), FlashRuleName(v.rule), v.detail.c_str());
     out += line;
+    if (v.repeats > 0) out += " (and " + std::to_string(v.repeats) + " more like it)";
+    out += '\n';
   }
   return out;
 }

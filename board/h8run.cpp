@@ -41,7 +41,8 @@ void Usage() {
       "usage: h8run [options] FILE\n"
       "  --load ADDR        load address of a raw binary (default 0)\n"
       "  --format bin|srec  file format (default: S-records if the file starts with 'S')\n"
-      "  --pc ADDR          start address (default: the load address)\n"
+      "  --pc ADDR          start address (default: an S-record file's entry record,\n"
+      "                     else the load address)\n"
       "  --reset            start from the reset vector instead\n"
       "  --sp ADDR          initial ER7 (default H'FFFF00)\n"
       "  --states N         state limit (default 100000000)\n"
@@ -87,8 +88,10 @@ int Hex(char c) {
   return -1;
 }
 
-// Loads S1/S2/S3 data records; false on a malformed line or checksum.
-bool LoadSrec(const std::string& text, MemoryBus& bus) {
+// Loads S1/S2/S3 data records and takes the entry address from an S7, S8 or
+// S9 record (`hasEntry` stays false without one); false on a malformed line
+// or checksum.
+bool LoadSrec(const std::string& text, MemoryBus& bus, bool& hasEntry, std::uint32_t& entry) {
   std::size_t pos = 0;
   int line = 0;
   while (pos < text.size()) {
@@ -124,11 +127,23 @@ bool LoadSrec(const std::string& text, MemoryBus& bus) {
       return false;
     }
     const char type = rec[1];
-    const int addrLen = type == '1' ? 2 : type == '2' ? 3 : type == '3' ? 4 : 0;
-    if (addrLen == 0) continue;  // header, count and start records
+    const bool data = type == '1' || type == '2' || type == '3';
+    const bool start = type == '7' || type == '8' || type == '9';
+    if (!data && !start) continue;  // header and count records
+    // S1/S9 carry 16-bit addresses, S2/S8 24-bit, S3/S7 32-bit.
+    const int addrLen = type == '1' || type == '9' ? 2 : type == '2' || type == '8' ? 3 : 4;
+    if (bytes.size() < static_cast<std::size_t>(addrLen) + 2) {
+      std::fprintf(stderr, "h8run: line %d is too short for its address\n", line);
+      return false;
+    }
     std::uint32_t address = 0;
     for (int i = 0; i < addrLen; ++i)
       address = address << 8 | static_cast<std::uint32_t>(bytes[1 + i]);
+    if (start) {
+      hasEntry = true;
+      entry = address;
+      continue;
+    }
     for (std::size_t i = 1 + addrLen; i + 1 < bytes.size(); ++i) {
       bus.Poke8(address++, static_cast<std::uint8_t>(bytes[i]));
     }
@@ -212,8 +227,10 @@ int main(int argc, char** argv) {
   }
   const bool srec =
       opt.format.empty() ? (!content.empty() && content[0] == 'S') : opt.format == "srec";
+  bool hasEntry = false;
+  std::uint32_t entry = 0;
   if (srec) {
-    if (!LoadSrec(content, bus)) return 2;
+    if (!LoadSrec(content, bus, hasEntry, entry)) return 2;
   } else {
     for (std::size_t i = 0; i < content.size(); ++i) {
       bus.Poke8(opt.load + static_cast<std::uint32_t>(i), static_cast<std::uint8_t>(content[i]));
@@ -226,7 +243,7 @@ int main(int argc, char** argv) {
   if (opt.reset) {
     cpu.Reset();
   } else {
-    cpu.set_pc(opt.pcGiven ? opt.pc : opt.load);
+    cpu.set_pc(opt.pcGiven ? opt.pc : hasEntry ? entry : opt.load);
   }
   if (opt.trace) {
     cpu.SetTraceHandler([&bus](const Cpu&, std::uint32_t pc, unsigned states) {

@@ -130,6 +130,7 @@ H8s2215Chip::H8s2215Chip(const ChipOptions& options)
                }),
       registers_(std::make_unique<Registers>(*this)),
       flashArray_(std::make_unique<FlashArray>(*this)) {
+  flash_.AttachWatchdog(&wdt_);
   scheduler_.set_clockHz(options.clockHz);
   Region flash;
   flash.name = "flash";
@@ -263,8 +264,8 @@ void H8s2215Chip::StartProgram() {
   cpu_.ClearStop();
   cpu_.set_pc(options_.loadAddress);
   cpu_.set_er(7, d::kInitialStackPointer);
-  cpu_.set_ccr(kCcrI);
-  cpu_.set_exr(kExrMask);
+  cpu_.set_ccr(interruptsOpenAtStart_ ? 0 : kCcrI);
+  cpu_.set_exr(interruptsOpenAtStart_ ? 0 : kExrMask);
   cpuRunning_ = true;
   poll_.valid = false;
 }

@@ -77,6 +77,10 @@ class H8s2215Chip {
 
   FlashController& Flash() { return flash_; }
   const FlashController& Flash() const { return flash_; }
+  // Whether the boot ROM hands over with interrupts unmasked (CCR.I clear,
+  // EXR mask 0) instead of masked; for tests of a program that must mask
+  // them itself.
+  void SetInterruptsOpenAtStart(bool open) { interruptsOpenAtStart_ = open; }
   // Taken at the next power-on.
   void SetLoadAddress(std::uint32_t address) { options_.loadAddress = address; }
   void SetEraseMicroseconds(std::uint32_t micros) { options_.eraseMicroseconds = micros; }
@@ -128,6 +132,7 @@ class H8s2215Chip {
   States serviceAt_ = kNever;
   bool overlayMapped_ = false;
 
+  bool interruptsOpenAtStart_ = false;
   bool cpuRunning_ = false;
   bool halted_ = false;
   std::string haltMessage_;

@@ -35,7 +35,9 @@ inline constexpr std::uint32_t kSciRdr = 5;
 inline constexpr std::uint32_t kSci0Base = 0xFFFF78;
 inline constexpr std::uint32_t kSci1Base = 0xFFFF80;
 inline constexpr std::uint32_t kSci2Base = 0xFFFF88;
-inline constexpr std::uint32_t kBootSciBase = kSci1Base;  // the channel the boot ROM uses
+// The channel the boot ROM uses (model value: chosen; the firmware looks at it
+// first and probes the others only when it is not running).
+inline constexpr std::uint32_t kBootSciBase = kSci1Base;
 // SCR bits
 inline constexpr std::uint8_t kScrTie = 0x80;
 inline constexpr std::uint8_t kScrRie = 0x40;
@@ -112,6 +114,8 @@ inline constexpr std::uint32_t kMinClockHz = 2000000;
 inline constexpr std::uint32_t kMaxClockHz = 20000000;
 
 // ---- Flash procedure time windows, in nanoseconds ----
+// Waits are minimums; the flash characteristics table gives no maximum for
+// them. Pulses have a minimum and a maximum.
 inline constexpr std::uint32_t kWaitAfterSweNs = 1000;         // SWE set -> latch writes / PSU
 inline constexpr std::uint32_t kWaitAfterPsuNs = 50000;        // PSU set -> P set
 inline constexpr std::uint32_t kWaitAfterPNs = 5000;           // P cleared -> PSU cleared
@@ -120,10 +124,18 @@ inline constexpr std::uint32_t kWaitAfterPvNs = 4000;          // PV set -> dumm
 inline constexpr std::uint32_t kWaitAfterDummyNs = 2000;       // dummy write -> verify read
 inline constexpr std::uint32_t kWaitAfterPvClearNs = 2000;     // PV cleared -> next step
 inline constexpr std::uint32_t kWaitAfterSweClearNs = 100000;  // SWE cleared -> flash read
-inline constexpr std::uint32_t kPulseNs[3] = {10000, 30000, 200000};  // additional, 1-6, 7-
-inline constexpr std::uint32_t kPulseTolerancePercent = 10;
-inline constexpr std::uint32_t kWaitAfterEsuNs = 100000;  // ESU set -> E set
-inline constexpr std::uint32_t kErasePulseNs = 10000000;  // 10 ms
-inline constexpr std::uint32_t kMaxProgramTries = 1000;
+// The program pulse of tries 1..kShortPulseTries, of the later tries, and
+// the additional-programming pulse (only in tries 1..kShortPulseTries).
+inline constexpr std::uint32_t kShortPulseMinNs = 28000;
+inline constexpr std::uint32_t kShortPulseMaxNs = 32000;
+inline constexpr std::uint32_t kLongPulseMinNs = 198000;
+inline constexpr std::uint32_t kLongPulseMaxNs = 202000;
+inline constexpr std::uint32_t kAdditionalPulseMinNs = 8000;
+inline constexpr std::uint32_t kAdditionalPulseMaxNs = 12000;
+inline constexpr unsigned kShortPulseTries = 6;
+inline constexpr unsigned kMaxProgramTries = 1000;
+inline constexpr std::uint32_t kWaitAfterEsuNs = 100000;    // ESU set -> E set
+inline constexpr std::uint32_t kErasePulseMinNs = 9000000;  // the erase pulse, about 10 ms
+inline constexpr std::uint32_t kErasePulseMaxNs = 11000000;
 
 }  // namespace vantor::board::device

@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
   Equ(out, "SCI0_BASE", d::kSci0Base);
   Equ(out, "SCI1_BASE", d::kSci1Base);
   Equ(out, "SCI2_BASE", d::kSci2Base);
+  Equ(out, "BOOT_SCI_BASE", d::kBootSciBase);
   Equ(out, "SCI_SMR", d::kSciSmr);
   Equ(out, "SCI_BRR", d::kSciBrr);
   Equ(out, "SCI_SCR", d::kSciScr);
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
   std::fputs("\n; what the boot ROM leaves\n", out);
   Equ(out, "BOOT_LOAD_ADDRESS", d::kDefaultLoadAddress);
   Equ(out, "BOOT_STACK_POINTER", d::kInitialStackPointer);
+  Equ(out, "BOOT_STACK_RESERVE", d::kStackReserve);
   if (out != stdout) std::fclose(out);
   return 0;
 }

@@ -188,11 +188,12 @@ std::vector<InstructionForm> Rows() {
       {"dec.l", "1B 7T", Op::kDec, L, K(1), RL('T'), 1, 0},
       {"dec.l", "1B FT", Op::kDec, L, K(2), RL('T'), 1, 0},
       {"das", "1F 0d", Op::kDas, B, None(), RB('d'), 1, 0},
-      // The H8S/2600 multiplier: MULXU.B 3 states, .W 4; MULXS one fetch more.
-      {"mulxu.b", "50 sd", Op::kMulxu, B, RB('s'), RW('d'), 1, 2},
-      {"mulxu.w", "52 sT", Op::kMulxu, W, RW('s'), RL('T'), 1, 3},
-      {"mulxs.b", "01C0 50 sd", Op::kMulxs, B, RB('s'), RW('d'), 2, 2},
-      {"mulxs.w", "01C0 52 sT", Op::kMulxs, W, RW('s'), RL('T'), 2, 3},
+      // The H8S/2000 CPU's multiply (it has no multiplier of its own): MULXU.B
+      // 12 states, .W 20, as long as the divides; MULXS one fetch more.
+      {"mulxu.b", "50 sd", Op::kMulxu, B, RB('s'), RW('d'), 1, 11},
+      {"mulxu.w", "52 sT", Op::kMulxu, W, RW('s'), RL('T'), 1, 19},
+      {"mulxs.b", "01C0 50 sd", Op::kMulxs, B, RB('s'), RW('d'), 2, 11},
+      {"mulxs.w", "01C0 52 sT", Op::kMulxs, W, RW('s'), RL('T'), 2, 19},
       {"divxu.b", "51 sd", Op::kDivxu, B, RB('s'), RW('d'), 1, 11},
       {"divxu.w", "53 sT", Op::kDivxu, W, RW('s'), RL('T'), 1, 19},
       {"divxs.b", "01D0 51 sd", Op::kDivxs, B, RB('s'), RW('d'), 2, 11},

@@ -1,4 +1,5 @@
-// The one table of H8S/2600 instruction forms.
+// The one table of instruction forms of the H8S/2000 CPU (the H8S/2600 set
+// without the multiply-accumulator).
 //
 // Each row gives a form's mnemonic (as the disassembler prints it), its bit
 // pattern, the operation, operand size, the two operands' addressing modes

@@ -11,6 +11,7 @@ namespace {
 ChipOptions g_options;
 std::string g_dumpPath;
 std::unique_ptr<H8s2215Chip> g_chip;
+LineFaults g_lineFaults;
 
 // One byte on the line at 9600 bit/s takes about 1 ms; a read waits 10 ms.
 constexpr double kReadTimeoutMicros = 10000.0;
@@ -22,6 +23,7 @@ class SimTransport final : public SerialTransport {
     if (chip.Options().clockHz != g_options.clockHz) chip.SetClock(g_options.clockHz);
     chip.SetHostBitRate(settings.baudRate == 0 ? 9600 : settings.baudRate);
     chip.PowerOnBootMode();
+    g_lineFaults.PowerOn();
     open_ = true;
     return kOk;
   }
@@ -34,16 +36,19 @@ class SimTransport final : public SerialTransport {
 
   ErrorCode Write(std::uint8_t byte) override {
     if (!open_) return kWriteFailed;
-    SimBoard().HostSend(byte);
+    if (g_lineFaults.ToBoard(byte)) SimBoard().HostSend(byte);
     return kOk;
   }
 
   ErrorCode Read(std::uint8_t& byte) override {
     if (!open_) return kReadFailed;
     H8s2215Chip& chip = SimBoard();
-    if (chip.HostReceive(byte)) return kOk;
-    chip.RunForMicroseconds(kReadTimeoutMicros, /*stopOnHostByte=*/true);
-    return chip.HostReceive(byte) ? kOk : kReadTimeout;
+    if (!chip.HostReceive(byte)) {
+      chip.RunForMicroseconds(kReadTimeoutMicros, /*stopOnHostByte=*/true);
+      if (!chip.HostReceive(byte)) return kReadTimeout;
+    }
+    g_lineFaults.ToHost(chip, byte);
+    return kOk;
   }
 
   void Sleep(unsigned milliseconds) override {
@@ -84,6 +89,14 @@ void SetSimBoardLoadAddress(std::uint32_t address) {
 
 void SetSimBoardDump(const std::string& path) {
   g_dumpPath = path;
+}
+
+void SetSimBoardLineFaults(std::vector<LineFault> faults) {
+  g_lineFaults.Set(std::move(faults));
+}
+
+const LineFaults& SimBoardLineFaults() {
+  return g_lineFaults;
 }
 
 H8s2215Chip& SimBoard() {

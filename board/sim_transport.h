@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
 #include "board/h8s2215_chip.h"
+#include "board/line_faults.h"
 #include "link/serial_transport.h"
 
 namespace vantor::board {
@@ -23,6 +26,11 @@ void SetSimBoardClock(std::uint32_t clockHz);
 void SetSimBoardLoadAddress(std::uint32_t address);
 // Where the flash is saved each time the port closes; empty for nowhere.
 void SetSimBoardDump(const std::string& path);
+// Faults on the line, counted afresh after each power-on (board/line_faults.h);
+// an empty list for a clean line.
+void SetSimBoardLineFaults(std::vector<LineFault> faults);
+// The faults' byte counts since the last open, for tests.
+const LineFaults& SimBoardLineFaults();
 
 // The board behind "sim" (made on first use), for tests and reports.
 H8s2215Chip& SimBoard();

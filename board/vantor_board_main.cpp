@@ -19,9 +19,12 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "board/clock_range.h"
 #include "board/flash_image.h"
 #include "board/h8s2215_chip.h"
+#include "board/line_faults.h"
 #include "link/serial_posix.h"
 
 namespace {
@@ -39,6 +42,7 @@ struct Options {
   bool realtime = false;
   bool trace = false;
   std::string link, flashIn, dump;
+  std::vector<vantor::board::LineFault> lineFaults;
 };
 
 void Usage() {
@@ -54,7 +58,13 @@ void Usage() {
       "  --slow-cell ADDR:N    the cell at ADDR programs on its Nth pulse\n"
       "  --dead-cell ADDR      the cell at ADDR never programs\n"
       "  --stuck-cell ADDR     the cell at ADDR never erases\n"
-      "  --trace               line bytes and flash violations on stderr\n",
+      "  --unstable-cell ADDR  the cell at ADDR loses its charge once after it verified\n"
+      "  --trace               line bytes and flash violations on stderr\n"
+      "  --line-fault FAULT    a fault on the line, counted from the first byte\n"
+      "                        after the erase answer (may be repeated):\n"
+      "                        flip:N:B (bit B of the host's N-th byte),\n"
+      "                        drop:N (the host's N-th byte is lost),\n"
+      "                        reply-flip:N:B (bit B of the board's N-th byte)\n",
       stderr);
 }
 
@@ -79,10 +89,12 @@ void ReportViolations(const H8s2215Chip& chip, std::size_t& reported) {
   const auto& violations = chip.Flash().Violations();
   for (; reported < violations.size(); ++reported) {
     const auto& v = violations[reported];
-    std::fprintf(stderr, "flash violation at %.1f us, H'%06X: %s: %s\n",
+    std::fprintf(stderr, "flash violation at %.1f us, H'%06X: %s: %s",
                  vantor::board::StatesToNs(v.at, chip.Options().clockHz) / 1000.0,
                  static_cast<unsigned>(v.address), vantor::board::FlashRuleName(v.rule),
                  v.detail.c_str());
+    if (v.repeats > 0) std::fprintf(stderr, " (and %u more like it)", v.repeats);
+    std::fputc('\n', stderr);
   }
 }
 
@@ -113,7 +125,8 @@ int main(int argc, char** argv) {
     unsigned long n = 0;
     if (arg == "--clock") {
       value(n);
-      options.chip.clockHz = static_cast<std::uint32_t>(n);
+      // A value beyond 32 bits must not wrap into the range.
+      options.chip.clockHz = n > 0xFFFFFFFFul ? 0 : static_cast<std::uint32_t>(n);
     } else if (arg == "--load-address") {
       value(n);
       options.chip.loadAddress = static_cast<std::uint32_t>(n);
@@ -130,9 +143,13 @@ int main(int argc, char** argv) {
       text(options.dump);
     } else if (arg == "--link") {
       text(options.link);
-    } else if (arg == "--dead-cell" || arg == "--stuck-cell") {
+    } else if (arg == "--dead-cell" || arg == "--stuck-cell" || arg == "--unstable-cell") {
       value(n);
-      faults.push_back({arg == "--dead-cell" ? 0 : 1, n, 0});
+      if (n >= vantor::board::device::kFlashSize) {
+        std::fprintf(stderr, "vantor-board: %s takes an address below H'40000\n", arg.c_str());
+        return 2;
+      }
+      faults.push_back({arg == "--dead-cell" ? 0 : arg == "--stuck-cell" ? 1 : 3, n, 0});
     } else if (arg == "--slow-cell") {
       std::string cell;
       text(cell);
@@ -144,6 +161,15 @@ int main(int argc, char** argv) {
         return 2;
       }
       faults.push_back({2, address, pulses});
+    } else if (arg == "--line-fault") {
+      std::string faultText, error;
+      text(faultText);
+      vantor::board::LineFault fault;
+      if (!vantor::board::ParseLineFault(faultText, fault, error)) {
+        std::fprintf(stderr, "vantor-board: %s\n", error.c_str());
+        return 2;
+      }
+      options.lineFaults.push_back(fault);
     } else if (arg == "--help" || arg == "-h") {
       Usage();
       return 0;
@@ -153,18 +179,20 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (options.chip.clockHz < vantor::board::device::kMinClockHz ||
-      options.chip.clockHz > vantor::board::device::kMaxClockHz) {
-    std::fputs("vantor-board: --clock must be between 2 and 20 MHz\n", stderr);
+  if (!vantor::board::ClockInRange(options.chip.clockHz)) {
+    std::fprintf(stderr, "vantor-board: %s\n", vantor::board::ClockRangeError("--clock").c_str());
     return 2;
   }
 
   H8s2215Chip chip(options.chip);
+  vantor::board::LineFaults lineFaults;
+  lineFaults.Set(options.lineFaults);
   for (const Fault& f : faults) {
     const auto address = static_cast<std::uint32_t>(f.address);
     if (f.kind == 0) chip.Flash().NeverPrograms(address);
     if (f.kind == 1) chip.Flash().NeverErases(address);
     if (f.kind == 2) chip.Flash().NeedsPulses(address, static_cast<unsigned>(f.pulses));
+    if (f.kind == 3) chip.Flash().LosesChargeOnce(address);
   }
   if (!options.flashIn.empty() && !vantor::board::LoadFlash(chip, options.flashIn)) {
     std::fprintf(stderr, "vantor-board: cannot read %s\n", options.flashIn.c_str());
@@ -235,6 +263,7 @@ int main(int argc, char** argv) {
         ReportViolations(chip, reported);
         saveDump();
         chip.PowerOnBootMode();
+        lineFaults.PowerOn();
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
@@ -248,7 +277,9 @@ int main(int argc, char** argv) {
       hostConnected = true;
       std::uint8_t buffer[256];
       const ssize_t n = read(master, buffer, sizeof buffer);
-      for (ssize_t i = 0; i < n; ++i) chip.HostSend(buffer[i]);
+      for (ssize_t i = 0; i < n; ++i) {
+        if (lineFaults.ToBoard(buffer[i])) chip.HostSend(buffer[i]);
+      }
     } else if (ready == 0 && !hostConnected) {
       hostConnected = true;  // the slave is open (no hang-up), nothing sent yet
     }
@@ -276,6 +307,7 @@ int main(int argc, char** argv) {
     idle = noEvents && (!chip.CpuRunning() || polling);
     std::uint8_t byte = 0;
     while (chip.HostReceive(byte)) {
+      lineFaults.ToHost(chip, byte);
       if (write(master, &byte, 1) != 1) break;
     }
     if (chip.Halted()) {

@@ -36,6 +36,8 @@ inline constexpr ErrorCode kRecordTypeAbnormal = 102;
 inline constexpr ErrorCode kFileNotFound = 103;
 inline constexpr ErrorCode kLoadExceedsImage = 104;
 inline constexpr ErrorCode kUnknownExtension = 105;
+// --strict: a data record whose checksum does not match its bytes.
+inline constexpr ErrorCode kRecordChecksumWrong = 106;
 
 // Serial port link.
 inline constexpr ErrorCode kBadLineSettings = 200;
@@ -57,6 +59,13 @@ inline constexpr ErrorCode kBlockNoReply = 304;
 inline constexpr ErrorCode kBlockReceiveError = 305;
 inline constexpr ErrorCode kBlockBadParameter = 306;
 inline constexpr ErrorCode kBlockWriteFailed = 307;
+// The check after the last block: the chip's CRC-32 of its whole flash
+// differs from that of the load image.
+inline constexpr ErrorCode kFlashMismatch = 308;
+
+// The virtual board (port "sim") saw the flash programming procedure
+// broken during the write.
+inline constexpr ErrorCode kBoardFlashViolation = 320;
 
 // The fast line.
 // The chip cannot come within 2 % of the asked bit rate at its clock.

@@ -10,7 +10,7 @@
 ;
 ; Registers kept for the whole run:
 ;   ER6  the program's load address (its first byte)
-;   ER5  the serial channel in use (address of its SMR)
+;   ER5  the serial channel in use (address of its SSR)
 ;   R4L  non-zero once a receive error was seen in the current command
 ;   ER7  the stack the boot ROM left
 ; A wait loop counts down R1; the routines below say what else they change.
@@ -24,29 +24,45 @@
 	.equ	WDT_STOP, WDT_TCSR_KEY | TCSR_WT | TCSR_CKS_512
 	.equ	WDT_RUN, WDT_TCSR_KEY | TCSR_WT | TCSR_TME | TCSR_CKS_512
 	.equ	SSR_ERRORS, SSR_ORER | SSR_FER | SSR_PER
-	.equ	TIMING_COUNT, 11	; words in the timing block (checked there)
+	.equ	SSR_CLEAR_RX, ~(SSR_RDRF | SSR_ERRORS) & 0xFE	; clears RDRF and the errors
+	.equ	SCR_TE_RE, SCR_TE | SCR_RE
+	.equ	PARAMETER_SIZE, 25	; bytes of the parameter block (checked there)
+
+; Work space: the received unit (D), the reprogram data (X) and the
+; additional-programming data (Y), 128 bytes each.
+	.equ	WORK_D, 0
+	.equ	WORK_X, PROGRAM_UNIT
+	.equ	WORK_Y, 2 * PROGRAM_UNIT
+	.equ	WORK_SIZE, 3 * PROGRAM_UNIT
+; Below the program when that much RAM lies under its load address, else
+; under the stack the boot ROM keeps at the top of the RAM.
+	.equ	WORK_LOW, RAM_START
+	.equ	WORK_HIGH, RAM_END - BOOT_STACK_RESERVE - WORK_SIZE
+
+; The clock range the timing table serves, as t_bit (loop turns of three
+; states in one bit time at 9600 bit/s): 2 MHz to 20 MHz.
+	.equ	T_BIT_MIN, 69
+	.equ	T_BIT_MAX, 694
+; Waits counted in rounds of t_bit turns of `poll` (ten states a turn, so a
+; round lasts 10/3 bit times at 9600 bit/s).
+	.equ	QUIET_ROUNDS, 9		; about three character times
 
 ; Replies
 	.equ	REPLY_DONE, 0x80	; 0xC0, 0xC1 and 0xC5 succeeded
 	.equ	REPLY_BAD_OPERAND, 0x90	; 0xC1 with an operand other than 0x03
 	.equ	REPLY_FWE_LOW, 0x91	; 0xC1: the flash-write-enable pin is low
-	.equ	REPLY_NO_CLOCK, 0x94	; 0xC1: a timing value has not been written
-	.equ	REPLY_WRITTEN, 0x06	; block written and verified
-	.equ	REPLY_BAD_BLOCK, 0x92	; bad address, or write mode not entered
+	.equ	REPLY_NO_CLOCK, 0x94	; 0xC1: a parameter byte has not been written
+	.equ	REPLY_BAD_CLOCK, 0x95	; 0xC1: the clock is outside the table's range
+	.equ	REPLY_WRITTEN, 0x06	; block written and verified; 0xCC done
+	.equ	REPLY_BAD_BLOCK, 0x92	; bad address or operand, no write mode, unknown command
 	.equ	REPLY_BAD_SUM, 0x93	; checksum mismatch or receive error
 	.equ	REPLY_FAILED, 0xB1	; then FAILED_CODE: a cell did not take
 	.equ	FAILED_CODE, 0xD5
 
-; Loads a timing value and waits that many loop turns.
-	.macro	WAIT var
-	mov.w	@(\var-_start:16,er6),r1
-	bsr	delay:16
-	.endm
-
-; Points a register at one of the program's own labels.
-	.macro	ADDRESS_OF reg, label
-	mov.l	er6,\reg
-	add.l	#\label-_start,\reg
+; Waits as many loop turns as the timing value says.
+	.macro	WAIT var, far
+	mov.b	#\var-parameters,r1l
+	bsr	wait\far
 	.endm
 
 ; Sets FLMCR1 to the given bits (through R0L).
@@ -58,31 +74,129 @@
 	.section .text
 	.global	_start
 _start:
-	bsr	here
-here:	mov.l	@er7+,er6		; the address of `here`
-	subs	#2,er6
-	.if	here - _start - 2
+	orc	#0x80,ccr		; no interrupt, whatever the boot ROM left
+	orc	#0x07,exr
+	bsr	base
+base:	pop.l	er6			; the address of `base`
+
+; The work space.
+	mov.l	#WORK_LOW,er0
+	cmp.l	#WORK_LOW+WORK_SIZE+base-_start,er6
+	bhs	1f
+	mov.l	#WORK_HIGH,er0
+1:	mov.l	er0,@(work-base:16,er6)
+
+; The boot mode's channel when it transmits and receives, else the first of
+; the others in turn that does; none: the boot mode's. All channels lie in
+; one 256-byte page, so only R5L changes.
+	.if	((SCI0_BASE ^ SCI2_BASE) | (SCI0_BASE ^ BOOT_SCI_BASE)) & ~0xFF
 	.err
 	.endif
+	mov.l	#BOOT_SCI_BASE+SCI_SSR,er5
+	mov.b	#3,r3l
+1:	mov.b	@(SCI_SCR-SCI_SSR:16,er5),r0l
+	and.b	#SCR_TE_RE,r0l
+	cmp.b	#SCR_TE_RE,r0l
+	beq	main_loop:16
+	add.b	#SCI1_BASE-SCI0_BASE,r5l
+	cmp.b	#(SCI2_BASE+SCI1_BASE-SCI0_BASE+SCI_SSR) & 0xFF,r5l
+	bne	2f
+	mov.b	#(SCI0_BASE+SCI_SSR) & 0xFF,r5l
+2:	dec.b	r3l
+	bne	1b			; three steps bring it back to the boot channel
 
-; The boot ROM left one serial channel transmitting and receiving: use it.
-	mov.l	#SCI0_BASE,er5
-find_channel:
-	mov.b	@(SCI_SCR:16,er5),r0l
-	and.b	#SCR_TE|SCR_RE,r0l
-	cmp.b	#SCR_TE|SCR_RE,r0l
-	beq	main_loop
-	add.l	#SCI1_BASE-SCI0_BASE,er5
-	cmp.l	#SCI2_BASE,er5
-	bls	find_channel
-	mov.l	#SCI1_BASE,er5		; none running: the boot mode's channel
+	bra	main_loop:16
+
+; 0xC1 0x03: enter write mode when the flash-write-enable pin is high, every
+; byte of the parameter block has been written and the clock they were
+; computed for lies in the table's range.
+cmd_write_mode:
+	bsr	getc:16
+	cmp.b	#3,r0l
+	bne	bad_operand
+	btst	#7,@FLMCR1:8		; FWE
+	beq	fwe_low
+	mov.l	@(written-base:16,er6),er0
+	cmp.l	#(1 << PARAMETER_SIZE) - 1,er0
+	bne	no_clock
+	mov.w	@(t_bit-base:16,er6),r0
+	cmp.w	#T_BIT_MIN,r0
+	blo	bad_clock
+	cmp.w	#T_BIT_MAX,r0
+	bhi	bad_clock
+	mov.b	#REPLY_DONE,r0l
+	mov.b	r0l,@(write_mode-base:16,er6)	; non-zero
+	bra	reply
+bad_clock:
+	mov.b	#REPLY_BAD_CLOCK,r0l
+	bra	reply
+no_clock:
+	mov.b	#REPLY_NO_CLOCK,r0l
+	bra	reply
+bad_operand:
+	mov.b	#REPLY_BAD_OPERAND,r0l
+	bra	reply
+fwe_low:
+	mov.b	#REPLY_FWE_LOW,r0l
+	bra	reply
+
+; 0xCA d0 d1 d2 d3 v: v goes to the program's byte at offset d0..d3 when that
+; byte is in the parameter block, and the byte's bit in `written` is set; a
+; write elsewhere, or one that arrived damaged, is dropped. Never answered.
+cmd_parameter:
+	bsr	get_long:16
+	bsr	getc:16
+	or.b	r4l,r4l
+	bne	main_loop
+	sub.l	#parameters-_start,er2
+	cmp.l	#PARAMETER_SIZE,er2
+	bhs	main_loop
+	mov.l	er2,er1
+	add.l	er6,er1
+	mov.b	r0l,@(parameters-base:16,er1)
+	mov.l	er6,er1
+	add.l	#written-base+3,er1	; bit n of the long: byte 3 - n / 8
+	mov.b	r2l,r0l
+	shlr.b	#2,r0l
+	shlr.b	r0l
+	sub.b	r0l,r1l
+	subx	#0,r1h			; no carry beyond R1H: the long is word aligned
+	bset	r2l,@er1
+	bra	main_loop
+
+; 0xC5: BRR, the clock select of SMR, the factor 32 as two bytes, 0x80.
+cmd_clock:
+	mov.b	@(SCI_BRR-SCI_SSR:16,er5),r0l
+	bsr	putc:16
+	mov.b	@(SCI_SMR-SCI_SSR:16,er5),r0l
+	and.b	#3,r0l
+	bsr	putc
+	sub.b	r0l,r0l
+	bsr	putc
+	mov.b	#0x20,r0l
+	bsr	putc
+	bra	reply_done
+
+; 0xC0: the seven identification bytes, then 0x80.
+cmd_identify:
+	mov.l	er6,er2
+	mov.b	#7,r3l
+1:	mov.b	@(target_id-base:16,er2),r0l
+	bsr	putc
+	adds	#1,er2
+	dec.b	r3l
+	bne	1b
+reply_done:
+	mov.b	#REPLY_DONE,r0l
+reply:
+	bsr	putc			; then the command loop
 
 ; ---- Command loop ----
 main_loop:
 	sub.b	r4l,r4l
-	bsr	getc:16
+	bsr	getc
 	or.b	r4l,r4l
-	bne	main_loop		; a damaged command byte means nothing
+	bne	unknown
 	cmp.b	#0xC0,r0l
 	beq	cmd_identify
 	cmp.b	#0xC5,r0l
@@ -90,142 +204,29 @@ main_loop:
 	cmp.b	#0xCA,r0l
 	beq	cmd_parameter
 	cmp.b	#0xC1,r0l
-	beq	cmd_write_mode
+	beq	cmd_write_mode:16
 	cmp.b	#0xC3,r0l
-	beq	cmd_block_at:16
+	beq	cmd_block_at
 	cmp.b	#0xC7,r0l
-	beq	cmd_block_next:16
-	bra	main_loop		; anything else is ignored
+	beq	cmd_block_next
+	cmp.b	#0xCC,r0l
+	beq	cmd_crc:16
 
-; 0xC0: the seven identification bytes, then 0x80.
-cmd_identify:
-	ADDRESS_OF er2, target_id
-	mov.b	#7,r3l
-1:	mov.b	@er2+,r0l
-	bsr	putc:16
-	dec.b	r3l
-	bne	1b
-reply_done:
-	mov.b	#REPLY_DONE,r0l
-reply:
-	bsr	putc:16
-	bra	main_loop:16
-
-; 0xC5: BRR, the clock select of SMR, the factor 32 as two bytes, 0x80.
-cmd_clock:
-	mov.b	@(SCI_BRR:16,er5),r0l
-	bsr	putc:16
-	mov.b	@(SCI_SMR:16,er5),r0l
-	and.b	#3,r0l
-	bsr	putc:16
-	sub.b	r0l,r0l
-	bsr	putc:16
-	mov.b	#0x20,r0l
-	bsr	putc:16
-	bra	reply_done:16
-
-; 0xCA d0 d1 d2 d3 v: v goes to the program's byte at offset d0..d3 when that
-; byte is in the parameter block; a write elsewhere, or one that arrived
-; damaged, is dropped. Never answered.
-cmd_parameter:
-	bsr	get_long:16
-	bsr	getc:16
-	or.b	r4l,r4l
-	bne	main_loop:16
-	cmp.l	#parameters-_start,er2
-	blo	main_loop:16
-	cmp.l	#parameters_end-_start,er2
-	bhs	main_loop:16
-	add.l	er6,er2
-	mov.b	r0l,@er2
-	bra	main_loop:16
-
-; 0xC1 0x03: enter write mode when the flash-write-enable pin is high and
-; every timing value has been written.
-cmd_write_mode:
-	bsr	getc:16
-	cmp.b	#3,r0l
-	bne	bad_operand
-	mov.b	@FLMCR1:8,r0l
-	btst	#7,r0l			; FWE
-	beq	fwe_low
-	ADDRESS_OF er2, timings
-	mov.b	#TIMING_COUNT,r3l
-1:	mov.w	@er2+,r0
-	beq	no_clock
-	dec.b	r3l
-	bne	1b
-	mov.b	@(wdt_preset-_start:16,er6),r0l
-	cmp.b	#0xFF,r0l
-	beq	no_clock
-	mov.b	#1,r0l
-	mov.b	r0l,@(write_mode-_start:16,er6)
-	bra	reply_done:16
-no_clock:
-	mov.b	#REPLY_NO_CLOCK,r0l
-	bra	reply:16
-bad_operand:
-	mov.b	#REPLY_BAD_OPERAND,r0l
-	bra	reply:16
-fwe_low:
-	mov.b	#REPLY_FWE_LOW,r0l
-	bra	reply:16
-
-; 0xC7 data[128] sum: the unit after the one before (the first after 0).
-cmd_block_next:
-	mov.l	@(last_unit-_start:16,er6),er2
-	add.l	#PROGRAM_UNIT,er2
-	bra	block_data
-
-; 0xC3 a3 a2 a1 a0 data[128] sum: the unit at that address.
-cmd_block_at:
-	bsr	get_long:16
-block_data:
-	ADDRESS_OF er3, source_data
-	mov.b	#PROGRAM_UNIT,r1h	; bytes to come
-	sub.b	r1l,r1l			; their sum
-1:	bsr	getc:16
-	mov.b	r0l,@er3
-	adds	#1,er3
-	add.b	r0l,r1l
-	dec.b	r1h
-	bne	1b
-	bsr	getc:16
-	cmp.b	r0l,r1l
-	bne	bad_sum
-	or.b	r4l,r4l
-	bne	bad_sum
-	mov.b	@(write_mode-_start:16,er6),r0l
-	beq	bad_block
-	mov.b	r2l,r0l
-	and.b	#PROGRAM_UNIT-1,r0l
-	bne	bad_block
-	cmp.l	#FLASH_START+FLASH_SIZE,er2
-	bhs	bad_block
-	mov.l	er2,@(last_unit-_start:16,er6)
-	bsr	program_unit:16
-	or.b	r2l,r2l
-	bne	failed
-	mov.b	#REPLY_WRITTEN,r0l
-	bra	reply:16
-failed:
-	mov.b	#REPLY_FAILED,r0l
-	bsr	putc:16
-	mov.b	#FAILED_CODE,r0l
-	bra	reply:16
-bad_sum:
-	mov.b	#REPLY_BAD_SUM,r0l
-	bra	reply:16
-bad_block:
-	mov.b	#REPLY_BAD_BLOCK,r0l
-	bra	reply:16
+; A damaged or unknown command byte: what follows is no command either, so
+; drop bytes until the line has been quiet for a few character times.
+unknown:
+1:	mov.w	#QUIET_ROUNDS,r3
+	bsr	poll
+	beq	bad_block:16
+	bsr	getc
+	bra	1b
 
 ; ---- Serial line ----
 
 ; Receives four bytes, most significant first, into ER2. Changes R0, R3L.
 get_long:
 	mov.b	#4,r3l
-1:	bsr	getc:16
+1:	bsr	getc
 	shll.l	#2,er2
 	shll.l	#2,er2
 	shll.l	#2,er2
@@ -238,98 +239,189 @@ get_long:
 ; Receives one byte into R0L. A byte that came with an overrun, framing or
 ; parity error sets R4L and is returned as it stands. Changes R0H.
 getc:
-	mov.b	@(SCI_SSR:16,er5),r0h
+	mov.b	@er5,r0h
 	mov.b	r0h,r0l
-	and.b	#SSR_ERRORS,r0l
-	bne	1f
-	btst	#6,r0h			; RDRF
+	and.b	#SSR_RDRF|SSR_ERRORS,r0l
 	beq	getc
-	mov.b	@(SCI_RDR:16,er5),r0l
-	mov.b	#~SSR_RDRF & 0xFE,r0h	; clear RDRF, leave the other flags
-	mov.b	r0h,@(SCI_SSR:16,er5)
-	rts
-1:	mov.b	#1,r4l
-	mov.b	@(SCI_RDR:16,er5),r0l
-	mov.b	#~SSR_ERRORS & 0xFE,r0h	; clear the error flags
-	mov.b	r0h,@(SCI_SSR:16,er5)
+	and.b	#SSR_ERRORS,r0l
+	or.b	r0l,r4l
+	mov.b	@(SCI_RDR-SCI_SSR:16,er5),r0l
+	mov.b	#SSR_CLEAR_RX,r0h
+	mov.b	r0h,@er5
 	rts
 
 ; Sends R0L. Changes R0H.
 putc:
-	mov.b	@(SCI_SSR:16,er5),r0h
+	mov.b	@er5,r0h
 	btst	#7,r0h			; TDRE
 	beq	putc
-	mov.b	r0l,@(SCI_TDR:16,er5)
+	mov.b	r0l,@(SCI_TDR-SCI_SSR:16,er5)
 	mov.b	#~SSR_TDRE & 0xFE,r0h
-	mov.b	r0h,@(SCI_SSR:16,er5)
+	mov.b	r0h,@er5
 	rts
 
-; Counts R1 down to zero: three states a turn.
-delay:	dec.w	#1,r1
-	bne	delay
-	rts
+; Waits up to R3 rounds of t_bit turns for a received byte or a receive
+; error. Z clear when one came, Z set when the time ran out. Ten states a
+; turn. Changes R0H, R1, R3.
+poll:
+1:	mov.w	@(t_bit-base:16,er6),r1
+2:	mov.b	@er5,r0h
+	and.b	#SSR_RDRF|SSR_ERRORS,r0h
+	bne	3f
+	dec.w	#1,r1
+	bne	2b
+	dec.w	#1,r3
+	bne	1b
+3:	rts
+
+
+; 0xC7 data[128] sum: the unit after the one before (the first after 0).
+cmd_block_next:
+	mov.l	@(last_unit-base:16,er6),er2
+	add.l	#PROGRAM_UNIT,er2
+	bra	block_data
+
+; 0xC3 a3 a2 a1 a0 data[128] sum: the unit at that address.
+cmd_block_at:
+	bsr	get_long
+block_data:
+	mov.l	@(work-base:16,er6),er3
+	mov.b	#PROGRAM_UNIT,r1h	; bytes to come
+	sub.b	r1l,r1l			; their sum
+1:	bsr	getc
+	mov.b	r0l,@(WORK_X:16,er3)	; the first reprogram data is the data
+	mov.b	r0l,@er3
+	adds	#1,er3
+	add.b	r0l,r1l
+	dec.b	r1h
+	bne	1b
+	bsr	getc
+	cmp.b	r0l,r1l
+	bne	bad_sum
+	or.b	r4l,r4l
+	bne	bad_sum
+	mov.b	@(write_mode-base:16,er6),r0l
+	beq	bad_block
+	mov.l	er2,er0
+	and.l	#~(FLASH_SIZE - 1) | (PROGRAM_UNIT - 1),er0
+	bne	bad_block
+	mov.l	er2,@(last_unit-base:16,er6)
+	bsr	program_unit:16
+	or.b	r2l,r2l
+	bne	failed
+	mov.b	#REPLY_WRITTEN,r0l
+	bra	reply:16
+failed:
+	mov.b	#REPLY_FAILED,r0l
+	bsr	putc
+	mov.b	#FAILED_CODE,r0l
+	bra	reply:16
+bad_sum:
+	mov.b	#REPLY_BAD_SUM,r0l
+	bra	reply:16
+bad_block:
+	mov.b	#REPLY_BAD_BLOCK,r0l
+	bra	reply:16
+
+; ---- CRC-32 of a flash range ----
+
+; 0xCC a3 a2 a1 a0 n3 n2 n1 n0: c3 c2 c1 c0 0x06, the CRC-32 (zlib's) of
+; the n bytes from a; 0x92 when the range leaves the flash.
+cmd_crc:
+	bsr	get_long:16
+	mov.l	er2,er1			; start (get_long counts in R3L)
+	bsr	get_long:16		; count
+	mov.l	er1,er3
+	or.b	r4l,r4l
+	bne	bad_block
+	mov.l	#FLASH_SIZE,er0
+	sub.l	er3,er0			; bytes from the start to the end
+	blo	bad_block
+	cmp.l	er0,er2
+	bhi	bad_block
+	mov.l	#0xFFFFFFFF,er0
+	mov.l	er2,er2
+	beq	2f
+1:	mov.b	@er3+,r1l
+	xor.b	r1l,r0l
+	mov.b	#8,r1h
+3:	shlr.l	er0
+	bcc	4f
+	xor.l	#0xEDB88320,er0
+4:	dec.b	r1h
+	bne	3b
+	dec.l	#1,er2
+	bne	1b
+2:	not.l	er0
+	mov.l	er0,er2
+	mov.w	e2,r1
+	mov.b	r1h,r0l
+	bsr	putc:16
+	mov.b	r1l,r0l
+	bsr	putc:16
+	mov.b	r2h,r0l
+	bsr	putc:16
+	mov.b	r2l,r0l
+	bsr	putc:16
+	mov.b	#REPLY_WRITTEN,r0l
+	bra	reply:16
 
 ; ---- Flash programming ----
 
-; Programs the unit at last_unit with source_data: write the latches, pulse,
-; verify; the bits that did not take are programmed again and, in the first
-; tries, those that did take get an additional short pulse; at most
-; MAX_TRIES tries. Returns R2L = 0 when the unit verified, non-zero when it
-; failed. Changes ER0-ER4, E2.
+; Programs the unit at last_unit with the received data D: each try loads
+; the reprogram data X into the latches and pulses; verify reads V a word at
+; a time; the next X is D OR NOT V (every bit still to program, whatever it
+; read before), and in the first tries the additional-programming data
+; X OR V (the bits of this try that took) gets a short pulse. A bit of D
+; that is 1 but reads 0 fails the unit at once; so does the flash's error
+; protection (FLER). At most MAX_TRIES tries. Returns R2L = 0 when the unit
+; verified, non-zero when it failed. Changes ER0-ER4, E2.
 program_unit:
-	ADDRESS_OF er4, source_data	; the first data to program is the source
-	mov.b	#PROGRAM_UNIT,r2h
-1:	mov.b	@er4,r0l
-	mov.b	r0l,@(reprogram_data-source_data:16,er4)
-	adds	#1,er4
-	dec.b	r2h
-	bne	1b
 	FLASH_CONTROL FLMCR1_SWE
-	WAIT	t_swe
+	WAIT	t_swe, :16
 	sub.w	e2,e2			; tries so far
 next_try:
 	inc.w	#1,e2
-	ADDRESS_OF er4, reprogram_data
-	bsr	load_latches:16
-	mov.w	@(t_pulse-_start:16,er6),r3
+	mov.l	@(work-base:16,er6),er4
+	mov.l	er4,er1
+	bsr	load_latches:16		; X
+	mov.w	@(t_pulse-base:16,er6),r3
 	cmp.w	#ADDITIONAL_TRIES,e2
 	bls	1f
-	mov.w	@(t_long_pulse-_start:16,er6),r3
+	mov.w	@(t_long_pulse-base:16,er6),r3
 1:	bsr	pulse:16
+	bne	fler
 
-; Verify: each byte after a dummy write of H'FF to it. R2L collects bit 0
+; Verify: each word after a dummy write of H'FF to it. R2L collects bit 0
 ; "a bit still to program" and bit 1 "a bit that must stay 1 reads 0".
 	FLASH_CONTROL FLMCR1_SWE|FLMCR1_PV
 	WAIT	t_pv_set
-	mov.l	@(last_unit-_start:16,er6),er3
-	ADDRESS_OF er4, source_data
-	mov.b	#PROGRAM_UNIT,r2h
+	mov.l	@(last_unit-base:16,er6),er3
+	mov.b	#PROGRAM_UNIT/2,r2h
 	sub.b	r2l,r2l
-verify_byte:
+verify_word:
 	mov.b	#0xFF,r0l
 	mov.b	r0l,@er3		; dummy write
 	WAIT	t_dummy
-	mov.b	@er3,r0h		; verify data V
-	adds	#1,er3
-	mov.b	@er4,r0l		; source data D
-	mov.b	r0h,r1l
-	not.b	r1l
-	and.b	r0l,r1l			; D AND NOT V: a 1 that reads 0
+	mov.w	@er3+,r0		; verify data V
+	mov.w	@er4,r1			; source data D (WORK_D is 0)
+	mov.w	r0,e0
+	not.w	e0			; NOT V
+	mov.w	e0,e1
+	and.w	r1,e1			; D AND NOT V: a 1 that reads 0
 	beq	1f
 	or.b	#2,r2l
-1:	cmp.b	r0h,r0l
+1:	or.w	r1,e0			; next X = D OR NOT V
+	mov.w	@(WORK_X:16,er4),e1	; X of this try
+	mov.w	e0,@(WORK_X:16,er4)
+	not.w	e0
 	beq	2f
 	or.b	#1,r2l
-2:	mov.b	@(reprogram_data-source_data:16,er4),r1l	; X, just programmed
-	mov.b	r1l,r1h
-	or.b	r0h,r1h			; additional data: X OR V
-	mov.b	r1h,@(additional_data-source_data:16,er4)
-	not.b	r0h
-	or.b	r0h,r1l			; reprogram data: X OR NOT V
-	mov.b	r1l,@(reprogram_data-source_data:16,er4)
-	adds	#1,er4
+2:	or.w	r0,e1			; Y = X OR V
+	mov.w	e1,@(WORK_Y:16,er4)
+	adds	#2,er4
 	dec.b	r2h
-	bne	verify_byte
+	bne	verify_word
 	FLASH_CONTROL FLMCR1_SWE
 	WAIT	t_pv_clear
 	btst	#1,r2l
@@ -337,44 +429,59 @@ verify_byte:
 
 	cmp.w	#ADDITIONAL_TRIES,e2
 	bhi	1f
-	ADDRESS_OF er4, additional_data
-	bsr	load_latches:16
-	mov.w	@(t_additional-_start:16,er6),r3
-	bsr	pulse:16
+	mov.l	er4,er1			; the walk left ER4 half-way: ER4 + X = Y
+	bsr	load_latches
+	mov.w	@(t_additional-base:16,er6),r3
+	bsr	pulse
+	bne	fler
 1:	btst	#0,r2l
 	beq	end_programming
 	cmp.w	#MAX_TRIES,e2
 	blo	next_try:16
+	bra	end_programming
+fler:	mov.b	#2,r2l
 end_programming:
 	FLASH_CONTROL 0
 	WAIT	t_swe_clear
 	rts
 
-; Writes the 128 bytes at ER4 to the latches of the unit at last_unit.
-; Changes R0L, R2H, ER3, ER4.
+; Waits the timing value at offset R1L of the parameter block: that many
+; turns of `delay`.
+wait:	extu.w	r1
+	extu.l	er1
+	add.l	er6,er1
+	mov.w	@(parameters-base:16,er1),r1
+; Counts R1 down to zero: three states a turn.
+delay:	dec.w	#1,r1
+	bne	delay
+	rts
+
+; Writes the 128 bytes at ER1 + WORK_X to the latches of the unit at
+; last_unit, a byte at a time. Changes R0L, R2H, ER1, ER3.
 load_latches:
-	mov.l	@(last_unit-_start:16,er6),er3
+	mov.l	@(last_unit-base:16,er6),er3
 	mov.b	#PROGRAM_UNIT,r2h
-1:	mov.b	@er4+,r0l
+1:	mov.b	@(WORK_X:16,er1),r0l
 	mov.b	r0l,@er3
+	adds	#1,er1
 	adds	#1,er3
 	dec.b	r2h
 	bne	1b
 	rts
 
 ; One program pulse of R3 loop turns, with the watchdog guarding it from
-; before PSU is set until after PSU is cleared. The pulse lasts from the
+; before PSU is set until after PSU is cleared (it is stopped between
+; pulses, and from reset until the first: TCNT is loaded, then it runs). The pulse lasts from the
 ; write that sets P to the write that clears it: the setting write and the
 ; loop, three states a turn each (the host's count leaves one turn out).
+; Returns Z clear when the flash's error protection has set FLER.
 ; Changes R0, R1, R3.
 pulse:
-	mov.w	#WDT_STOP,r0
-	mov.w	r0,@WDT_TCSR:16
-	mov.b	@(wdt_preset-_start:16,er6),r0l
+	mov.b	@(wdt_preset-base:16,er6),r0l
 	mov.b	#WDT_TCNT_KEY >> 8,r0h
-	mov.w	r0,@WDT_TCSR:16
+	mov.w	r0,@WDT_TCSR
 	mov.w	#WDT_RUN,r0
-	mov.w	r0,@WDT_TCSR:16
+	mov.w	r0,@WDT_TCSR
 	FLASH_CONTROL FLMCR1_SWE|FLMCR1_PSU
 	WAIT	t_psu_set
 	mov.b	#FLMCR1_SWE|FLMCR1_PSU|FLMCR1_P,r0l
@@ -387,7 +494,8 @@ pulse:
 	FLASH_CONTROL FLMCR1_SWE
 	WAIT	t_psu_clear
 	mov.w	#WDT_STOP,r0
-	mov.w	r0,@WDT_TCSR:16
+	mov.w	r0,@WDT_TCSR
+	btst	#7,@FLMCR2:8		; FLER
 	rts
 
 ; ---- Data ----
@@ -395,11 +503,10 @@ target_id:
 	.byte	0x5E, 0x17, 0xA9, 0x3B, 0xD4, 0x62, 0x8F
 
 ; The parameter block: the only bytes 0xCA may write. The timing values are
-; loop turns of `delay` (words; a one-byte value goes to the low byte); zero
-; means "not written yet" and keeps write mode shut.
+; loop turns of `delay`; write mode stays shut until every byte has been
+; written (`written`).
 	.balign	2
 parameters:
-timings:
 t_swe:		.word	0	; SWE set -> latches written (1 us)
 t_psu_set:	.word	0	; PSU set -> P set (50 us)
 t_pulse:	.word	0	; program pulse of tries 1-6 (30 us)
@@ -411,20 +518,18 @@ t_pv_set:	.word	0	; PV set -> dummy write (4 us)
 t_dummy:	.word	0	; dummy write -> verify read (2 us)
 t_pv_clear:	.word	0	; PV cleared -> next step (2 us)
 t_swe_clear:	.word	0	; SWE cleared -> done (100 us)
-	.if	(. - timings) / 2 - TIMING_COUNT
+t_bit:		.word	0	; one bit time at 9600 bit/s; also the clock check
+wdt_preset:	.byte	0	; watchdog counter start (~6.5 ms)
+parameters_end:
+	.if	parameters_end - parameters - PARAMETER_SIZE
 	.err
 	.endif
-wdt_preset:	.byte	0xFF	; watchdog counter start (~6.5 ms); H'FF: not written
-parameters_end:
-
+	.balign	2
+written:	.long	0	; bit n set once parameter byte n has been written
 write_mode:	.byte	0	; non-zero once 0xC1 0x03 was accepted
 	.balign	2
+work:		.long	0	; the work space's address
 last_unit:	.long	0	; address of the last unit written (0xC7 goes after it)
 
 	.org	IMAGE_SIZE, 0xFF
 image_end:
-
-; Work space in the RAM after the program (not sent by the host).
-	.equ	source_data, image_end
-	.equ	reprogram_data, source_data + PROGRAM_UNIT
-	.equ	additional_data, reprogram_data + PROGRAM_UNIT

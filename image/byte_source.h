@@ -56,6 +56,8 @@ class TextSource {
   explicit TextSource(ByteSource& raw) : raw_(raw) {}
 
   bool Ended() const { return ended_; }
+  // Line feeds taken so far (a CR LF counts once).
+  unsigned LineFeeds() const { return lineFeeds_; }
   ByteSource& Raw() { return raw_; }
 
   int Next() {
@@ -66,12 +68,14 @@ class TextSource {
       return kEndOfInput;
     }
     if (c == '\r' && raw_.Peek() == '\n') c = raw_.Next();
+    if (c == '\n') ++lineFeeds_;
     return c;
   }
 
  private:
   ByteSource& raw_;
   bool ended_ = false;
+  unsigned lineFeeds_ = 0;
 };
 
 // The chunk size the readers use for files.

@@ -26,6 +26,7 @@ bool ExtensionIs(const char* ext, const char* name) {
 
 ErrorCode LoadFile(const char* path, std::uint8_t* image, std::uint32_t size) {
   std::memset(image, 0xFF, size);
+  ResetChecksumReport();
 
   const char* dot = std::strrchr(path, '.');
   if (dot == nullptr) return kUnknownExtension;

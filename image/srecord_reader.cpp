@@ -6,6 +6,8 @@ namespace vantor {
 
 namespace {
 
+ChecksumReport g_checksums;
+
 // A pair read: characters until two are held, or a line feed has just been
 // taken, or the input ends. False only when not a single character came.
 // `pair` is left zero-terminated.
@@ -96,8 +98,33 @@ inline ErrorCode ReadByte(TextSource& in, std::uint8_t& value) {
   return kOk;
 }
 
+// The checksum pair of a data record and the line end: the rest of the
+// line, of which the first two characters (before any line feed) are the
+// checksum. False when not a single character came. `converted` is false
+// when the pair holds no hexadecimal digit.
+inline bool ReadChecksumAndLineEnd(TextSource& in, bool& converted, std::uint8_t& checksum) {
+  char pair[3];
+  int n = 0;
+  int taken = 0;
+  while (taken < 127) {
+    int c = in.Next();
+    if (c == kEndOfInput) break;
+    ++taken;
+    if (c == '\n') break;
+    if (n < 2) pair[n++] = static_cast<char>(c);
+  }
+  pair[n] = '\0';
+  converted = ConvertPair(pair, checksum);
+  return taken > 0;
+}
+
+void NoteWrongChecksum(unsigned line) {
+  if (g_checksums.wrongRecords++ == 0) g_checksums.firstLine = line;
+}
+
 ErrorCode ReadRecords(TextSource& in, std::uint8_t* image, std::uint32_t size) {
   for (;;) {
+    const unsigned line = in.LineFeeds() + 1;  // where this record starts
     char head[3];
     if (!ReadPair(in, head)) return kRecordMissing;  // no end record came
     if (head[0] != 'S') return kRecordMalformed;
@@ -114,11 +141,13 @@ ErrorCode ReadRecords(TextSource& in, std::uint8_t* image, std::uint32_t size) {
     // Data record: S1, S2 or S3 with a 2-, 3- or 4-byte address.
     std::uint8_t count = 0;
     if (ErrorCode rc = ReadByte(in, count); rc != kOk) return rc;
+    unsigned sum = count;
     std::uint32_t address = 0;
     for (int i = 0; i <= type; ++i) {
       std::uint8_t b = 0;
       if (ErrorCode rc = ReadByte(in, b); rc != kOk) return rc;
       address = address * 256 + b;
+      sum += b;
     }
     // The count covers the address, the data and the checksum; a count too
     // small to hold its own address and checksum is a malformed record.
@@ -127,9 +156,14 @@ ErrorCode ReadRecords(TextSource& in, std::uint8_t* image, std::uint32_t size) {
     if (static_cast<std::uint64_t>(address) + data_bytes > size) return kLoadExceedsImage;
     for (std::uint32_t k = 0; k < data_bytes; ++k) {
       if (ErrorCode rc = ReadByte(in, image[address + k]); rc != kOk) return rc;
+      sum += image[address + k];
     }
-    // The checksum and the line end: not examined.
-    if (!SkipRestOfLine(in)) return kRecordMissing;
+    // The checksum, the ones' complement of the low byte of the sum of the
+    // count, address and data bytes: a wrong one is counted, not refused.
+    bool converted = false;
+    std::uint8_t checksum = 0;
+    if (!ReadChecksumAndLineEnd(in, converted, checksum)) return kRecordMissing;
+    if (!converted || static_cast<std::uint8_t>(~sum) != checksum) NoteWrongChecksum(line);
   }
 }
 
@@ -141,13 +175,23 @@ ErrorCode ReadTextRecords(ByteSource& raw, std::uint8_t* image, std::uint32_t si
 
 }  // namespace
 
+const ChecksumReport& LastChecksumReport() {
+  return g_checksums;
+}
+
+void ResetChecksumReport() {
+  g_checksums = ChecksumReport{};
+}
+
 ErrorCode ReadSRecordBytes(const std::uint8_t* data, std::size_t length, std::uint8_t* image,
                            std::uint32_t size) {
+  ResetChecksumReport();
   ByteSource raw(data, length);
   return ReadTextRecords(raw, image, size);
 }
 
 ErrorCode ReadSRecordFile(const char* path, std::uint8_t* image, std::uint32_t size) {
+  ResetChecksumReport();
   return ReadFileWith(path, ReadTextRecords, image, size);
 }
 

@@ -19,6 +19,8 @@ constexpr std::uint8_t kReplyBadParameter = 0x92;
 constexpr std::uint8_t kReplyReceiveError = 0x93;
 constexpr std::uint8_t kReplyWriteStatus = 0xB1;
 constexpr std::uint8_t kWriteStatusFailed = 0xD5;
+constexpr std::uint8_t kFlashCrcCommand = 0xCC;
+constexpr std::uint8_t kCrcDone = 0x06;
 
 // The reply wait: up to 1000 reads, with a 1 ms pause after each that brought
 // nothing (a failed read counts as nothing).
@@ -103,6 +105,27 @@ ErrorCode WriteBlockAt(std::uint32_t address) {
 ErrorCode WriteNextBlock(std::uint32_t address) {
   if (const ErrorCode code = SendByte(kNextBlockCommand); code != kOk) return code;
   return SendBlockBody(address);
+}
+
+ErrorCode ReadFlashCrc(std::uint32_t start, std::uint32_t count, std::uint32_t& crc) {
+  if (const ErrorCode code = SendByte(kFlashCrcCommand); code != kOk) return code;
+  for (const std::uint32_t value : {start, count}) {
+    for (const unsigned shift : {24u, 16u, 8u, 0u}) {
+      if (const ErrorCode code = SendByte((value >> shift) & 0xFFu); code != kOk) return code;
+    }
+  }
+  // A refusal (0x92) cannot be told from a first CRC byte of that value:
+  // the host asks only for ranges inside the flash, so it always waits for
+  // all five bytes, and a refusal ends as a missing answer.
+  std::uint32_t value = 0;
+  std::uint8_t reply = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (!WaitReply(reply)) return kBlockNoReply;
+    value = value << 8 | reply;
+  }
+  if (!WaitReply(reply) || reply != kCrcDone) return kBlockNoReply;
+  crc = value;
+  return kOk;
 }
 
 bool IsBlankBlock(std::uint32_t address) {

@@ -23,6 +23,12 @@ ErrorCode WriteBlockAt(std::uint32_t address);
 // `address` only locates the data in the load image.
 ErrorCode WriteNextBlock(std::uint32_t address);
 
+// 0xCC a3..a0 n3..n0: the CRC-32 of flash[start, start + count), answered as
+// four bytes, most significant first, and 0x06. 0 with `crc` set, 304 when
+// a byte of the answer does not come within the reply wait or the last is
+// not 0x06, or the link's send code.
+ErrorCode ReadFlashCrc(std::uint32_t start, std::uint32_t count, std::uint32_t& crc);
+
 // Whether the block of the load image at `address` is all 0xFF. Bytes at or
 // above the flash size count as blank.
 bool IsBlankBlock(std::uint32_t address);

@@ -27,8 +27,21 @@ int UsageError(const ConsoleStreams& streams, const std::string& reason) {
   return kExitUsage;
 }
 
-int DryRun(const ConsoleStreams& streams, const std::string& file) {
-  const ErrorCode code = LoadFile(file.c_str(), LoadImage, kLoadImageSize);
+int DryRun(const ConsoleStreams& streams, const ConsoleOptions& options) {
+  const std::string& file = options.file;
+  // An empty FILE is an empty file field, as in a write.
+  ErrorCode code =
+      file.empty() ? kNoFileSelected : LoadFile(file.c_str(), LoadImage, kLoadImageSize);
+  const ChecksumReport& checksums = LastChecksumReport();
+  if (code == kOk && checksums.wrongRecords != 0) {
+    if (options.strict) {
+      code = kRecordChecksumWrong;
+    } else {
+      char warning[256];
+      FormatChecksumWarning(checksums, warning, sizeof warning);
+      std::fprintf(streams.err, "%s\n", warning);
+    }
+  }
   if (code != kOk) {
     std::fprintf(streams.err, "%s\n", ErrorMessage(code).c_str());
     return kExitFailed;
@@ -85,7 +98,10 @@ int Write(const ConsoleStreams& streams, const ConsoleOptions& options) {
   InstallInterruptHandlers();
   ConfigureSimBoard(options.sim_clock_hz, options.sim_dump);
   InstallConsoleTransport(options.verbose ? streams.err : nullptr);
-  const ErrorCode code = RunWriteOperation(panel);
+  WriteOptions writeOptions;
+  writeOptions.verify = !options.no_verify;
+  writeOptions.strict = options.strict;
+  const ErrorCode code = RunWriteOperation(panel, writeOptions);
   SetTransportSelector(nullptr);
   // What the write would have taken on a real board at that clock.
   double emulated = 0.0;
@@ -99,6 +115,16 @@ int Write(const ConsoleStreams& streams, const ConsoleOptions& options) {
   if (!options.quiet && code == kOk && rateRequest.mode != LineRateMode::kBoot) {
     std::fprintf(streams.err, "line: blocks written at %u bit/s\n",
                  static_cast<unsigned>(CurrentLineRate()));
+  }
+
+  // A board that saw the procedure broken fails the write whatever the
+  // chip answered: a real chip could hold wrong data or be worn.
+  std::string violations;
+  if (SimFlashViolations(violations)) {
+    std::fprintf(streams.err, "vantor: the virtual board saw the flash procedure broken:\n%s",
+                 violations.c_str());
+    if (code == kOk) ShowError(panel, kBoardFlashViolation);
+    return kExitFlashViolation;
   }
 
   if (code == kOk) return kExitDone;
@@ -120,13 +146,23 @@ int RunConsole(int argc, const char* const* argv, const ConsoleStreams& streams)
     return kExitDone;
   }
   if (options.list_ports) return ListPorts(streams);
-  if (options.file.empty()) return UsageError(streams, argc > 1 ? "no file given" : "");
+  if (!options.file_given) return UsageError(streams, argc > 1 ? "no file given" : "");
   if ((options.sim_clock_hz != 0 || !options.sim_dump.empty()) && !SimBoardBuiltIn()) {
     return UsageError(streams, "the virtual board \"sim\" is not built into this program");
   }
+  if (!options.sim_line_faults.empty()) {
+    if (!options.port.empty() && options.port != "sim") {
+      return UsageError(streams,
+                        "--board-line-fault damages the line to the virtual board only "
+                        "(port sim)");
+    }
+    if (!ConfigureSimLineFaults(options.sim_line_faults, error)) return UsageError(streams, error);
+  } else if (SimBoardBuiltIn()) {
+    ConfigureSimLineFaults({}, error);  // a clean line for this run
+  }
   if (options.dry_run) {
     if (!options.port.empty()) return UsageError(streams, "--dry-run takes a file and no port");
-    return DryRun(streams, options.file);
+    return DryRun(streams, options);
   }
   return Write(streams, options);
 }

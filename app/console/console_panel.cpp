@@ -70,6 +70,14 @@ void ConsolePanel::ShowStatus(const char* text) {
   std::fflush(streams_.out);
 }
 
+// Warnings go with the errors, so that --quiet keeps them.
+void ConsolePanel::ShowWarning(const char* text) {
+  FlushLineTrace();
+  EndProgressLine();
+  std::fprintf(streams_.err, "%s\n", text);
+  std::fflush(streams_.err);
+}
+
 void ConsolePanel::ShowPrompt(const char* text) {
   FlushLineTrace();
   EndProgressLine();
@@ -118,14 +126,6 @@ void ConsolePanel::ShowErrorBox(const char* message) {
                    "vantor: the virtual board \"sim\" is not built into this program\n");
     }
   }
-  std::fflush(streams_.err);
-}
-
-// Warnings go with the errors, so that --quiet keeps them.
-void ConsolePanel::ShowWarning(const char* text) {
-  FlushLineTrace();
-  EndProgressLine();
-  std::fprintf(streams_.err, "vantor: warning: %s\n", text);
   std::fflush(streams_.err);
 }
 

@@ -44,6 +44,7 @@ class ConsolePanel : public OperatorPanel {
   void ShowStatus(const char* text) override;
   void ShowPrompt(const char* text) override;
   void ShowErrorBox(const char* message) override;
+  // On stderr, also with --quiet.
   void ShowWarning(const char* text) override;
   void ShowBlockStatus(const char* text, const BlockProgress& progress) override;
 

@@ -16,6 +16,7 @@ std::FILE* g_trace = nullptr;
 bool g_simRefused = false;
 bool g_simOpened = false;
 std::uint64_t g_simStartStates = 0;
+std::size_t g_simViolationsBefore = 0;
 
 SerialTransport* SelectConsoleTransport(const char* portName) {
   g_simRefused = false;
@@ -26,6 +27,7 @@ SerialTransport* SelectConsoleTransport(const char* portName) {
     inner = board::SimTransportFor(portName);
     g_simOpened = inner != nullptr;
     g_simStartStates = board::SimBoard().Now();
+    g_simViolationsBefore = board::SimBoard().Flash().Violations().size();
 #endif
     if (inner == nullptr) {
       g_simRefused = true;
@@ -58,6 +60,23 @@ void ConfigureSimBoard(std::uint32_t clockHz, const std::string& dumpPath) {
 #endif
 }
 
+bool ConfigureSimLineFaults(const std::vector<std::string>& texts, std::string& error) {
+#ifdef VANTOR_HAS_SIM_BOARD
+  std::vector<board::LineFault> faults;
+  for (const std::string& text : texts) {
+    board::LineFault fault;
+    if (!board::ParseLineFault(text, fault, error)) return false;
+    faults.push_back(fault);
+  }
+  board::SetSimBoardLineFaults(std::move(faults));
+  return true;
+#else
+  if (texts.empty()) return true;
+  error = "the virtual board \"sim\" is not built into this program";
+  return false;
+#endif
+}
+
 void InstallConsoleTransport(std::FILE* trace) {
   g_trace = trace;
   SetTransportSelector(SelectConsoleTransport);
@@ -82,6 +101,20 @@ bool SimEmulatedTime(double& seconds, double& clockHz) {
 #endif
   static_cast<void>(seconds);
   static_cast<void>(clockHz);
+  return false;
+}
+
+bool SimFlashViolations(std::string& report) {
+#ifdef VANTOR_HAS_SIM_BOARD
+  if (g_simOpened) {
+    const board::FlashController& flash = board::SimBoard().Flash();
+    if (flash.Violations().size() > g_simViolationsBefore) {
+      report = flash.Report(g_simViolationsBefore);
+      return true;
+    }
+  }
+#endif
+  static_cast<void>(report);
   return false;
 }
 

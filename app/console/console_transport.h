@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "link/serial_transport.h"
 
@@ -18,6 +19,11 @@ bool SimBoardBuiltIn();
 // the default) and where its flash is saved when the port closes (empty for
 // nowhere). Nothing when the board is not built in.
 void ConfigureSimBoard(std::uint32_t clockHz, const std::string& dumpPath);
+
+// Faults on the virtual board's line (board/line_faults.h for FAULT), for its
+// next opens. False with the reason in `error` for a FAULT that does not
+// read, or when the board is not built in.
+bool ConfigureSimLineFaults(const std::vector<std::string>& texts, std::string& error);
 
 // Installs the console's transport selector. `trace`: where the hex trace
 // goes, nullptr for none.
@@ -33,6 +39,9 @@ bool SimWasRefused();
 // open of "sim" and now, and the board's clock. False when "sim" was not
 // opened.
 bool SimEmulatedTime(double& seconds, double& clockHz);
+// True when the write went to the virtual board and its flash controller
+// recorded breaches of the programming procedure; `report` lists them.
+bool SimFlashViolations(std::string& report);
 
 // The wrapper, usable on its own in tests.
 class ConsoleTransport : public SerialTransport {

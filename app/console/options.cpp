@@ -3,14 +3,21 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef VANTOR_HAS_SIM_BOARD
+#include "board/clock_range.h"
+#endif
+
 namespace vantor {
 
 namespace {
 
 // Takes one positional argument into the first free slot.
+// An empty FILE still takes its slot: it is an empty file field, not a
+// missing one, so "vantor '' COM1" never takes COM1 for the file.
 bool TakePositional(const char* arg, ConsoleOptions& options, std::string& error) {
-  if (options.file.empty()) {
+  if (!options.file_given) {
     options.file = arg;
+    options.file_given = true;
   } else if (options.port.empty()) {
     options.port = arg;
   } else {
@@ -34,6 +41,9 @@ constexpr Flag kFlags[] = {
     {"--yes", "-y", &ConsoleOptions::yes},
     {"--quiet", "-q", &ConsoleOptions::quiet},
     {"--verbose", "-v", &ConsoleOptions::verbose},
+    // Write checks.
+    {"--no-verify", nullptr, &ConsoleOptions::no_verify},
+    {"--strict", nullptr, &ConsoleOptions::strict},
 };
 
 // Options with a value: "--name=value" or "--name value". Returns false when
@@ -112,12 +122,23 @@ bool ParseConsoleOptions(int argc, const char* const* argv, ConsoleOptions& opti
       options.sim_dump = value;
       continue;
     }
+    if (TakeValue("--board-line-fault", argc, argv, i, value, error)) {
+      if (!error.empty()) return false;
+      options.sim_line_faults.push_back(value);
+      continue;
+    }
     if (TakeValue("--board-clock", argc, argv, i, value, error)) {
       if (!error.empty()) return false;
       if (!ParseHertz(value, options.sim_clock_hz)) {
         error = "--board-clock takes the board's clock in hertz, for example 19968000";
         return false;
       }
+#ifdef VANTOR_HAS_SIM_BOARD
+      if (!board::ClockInRange(options.sim_clock_hz)) {
+        error = board::ClockRangeError("--board-clock");
+        return false;
+      }
+#endif
       continue;
     }
     if (TakeLineRateOption(arg, argc, argv, i, options, error)) {
@@ -196,6 +217,11 @@ const char* ConsoleHelp() {
          "  -q, --quiet            print only errors (and the prompts, unless --yes)\n"
          "  -v, --verbose          also trace every byte on the line in hex (> sent, < received)\n"
          "  -n, --dry-run          load FILE and show the blocks a write would send; no port\n"
+         "      --no-verify        skip the check after the last block (the chip's CRC-32\n"
+         "                         of its whole flash against the file's); the line then\n"
+         "                         carries only the write itself\n"
+         "      --strict           refuse a file in which an S-record's checksum is wrong\n"
+         "                         (Err:0106) instead of writing it with a warning\n"
          "      --list-ports       print the serial ports of this machine\n"
          "      --fast             after the boot exchange, switch the line to the highest\n"
          "                         bit rate that the chip (at its reported clock) and the\n"
@@ -203,9 +229,15 @@ const char* ConsoleHelp() {
          "      --baud RATE        the same with one bit rate; fails before the first\n"
          "                         block when the chip cannot come within 2 % of it or the\n"
          "                         port refuses it\n"
-         "      --board-clock HZ   the virtual board's clock (default 19968000)\n"
+         "      --board-clock HZ   the virtual board's clock, 2-20 MHz (default 19968000)\n"
          "      --board-dump FILE  save the virtual board's flash (256 KiB, byte i for\n"
          "                         address i) into FILE when the write ends\n"
+         "      --board-line-fault FAULT\n"
+         "                         damage the line to the virtual board (may be repeated),\n"
+         "                         counting bytes from 1 after its erase answer:\n"
+         "                         flip:N:B (bit B of the N-th byte sent), drop:N (the\n"
+         "                         N-th byte sent is lost), reply-flip:N:B (bit B of the\n"
+         "                         N-th byte received)\n"
          "  -h, --help             this text\n"
          "      --version          the program's version\n"
          "\n"
@@ -222,7 +254,8 @@ const char* ConsoleHelp() {
          "and then 書き込み出来ませんでした (writing failed). Ctrl-C stops a write and\n"
          "closes the port.\n"
          "\n"
-         "exit status: 0 written (or planned), 1 failed, 2 wrong usage, 130 interrupted\n";
+         "exit status: 0 written (or planned), 1 failed, 2 wrong usage, 3 the virtual board\n"
+         "saw the flash procedure broken, 130 interrupted\n";
 }
 
 }  // namespace vantor

@@ -13,6 +13,15 @@ VANTOR_PACKAGES=(
   # The Windows build and its suite under Wine (scripts/test-windows); socat
   # joins two pseudo-terminals into a null-modem line.
   g++-mingw-w64-x86-64-posix wine wine64 socat
+  # The dialog's window tests (scripts/test-windows-dialog): an X display of
+  # their own, ImageMagick's import for the screenshots, xdotool for looking
+  # at the display by hand, and the Japanese font the dialog's font maps to.
+  xvfb xdotool imagemagick fonts-ipafont-gothic fonts-wine
+  # The packages and their checks (scripts/test-package, scripts/test-windows):
+  # dpkg-shlibdeps and file for the Debian package's dependencies, groff for
+  # the manual pages, srecord to read an S-record file independently, unzip
+  # for the Windows zip.
+  dpkg-dev file groff srecord unzip
 )
 
 ensure_packages() {

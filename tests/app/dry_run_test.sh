@@ -39,6 +39,13 @@ cp "$work/good.mot" "$work/good.txt"
 expect 0 "" "h'00000080 - h'000000FF" --dry-run "$work/good.mot"
 expect 0 "" "continuation: 1" --dry-run "$work/good.mot"
 expect 0 "" "with address: 0, continuation: 1" --dry-run "$work/good.QPF"
+# good.mot's data record has a wrong checksum: a warning, or 106 with --strict.
+expect 0 "警告: チェックサムが違うレコードが1件あります(最初は2行目)" "h'00000080" --dry-run "$work/good.mot"
+expect 1 "Err:0106 チェックサムが違うレコードがあります" "" --strict --dry-run "$work/good.mot"
+expect 0 "" "non-blank 128-byte blocks: 9" --strict --dry-run "$examples/example.mot"
+if "$vantor" --dry-run "$examples/example.mot" 2>&1 >/dev/null | grep -q "警告"; then
+  echo "FAIL: the example file warns of wrong checksums"; failures=$((failures + 1))
+fi
 expect 1 "Err:0100 レコードがありません" "" --dry-run "$work/noend.mot"
 expect 1 "Err:0101 レコードが異常です" "" --dry-run "$work/blank.mot"
 expect 1 "Err:0101 レコードが異常です" "" --dry-run "$work/crlf.qpf"
@@ -49,6 +56,13 @@ expect 1 "Err:0104 ロードデータがバッファサイズを越えました"
 expect 1 "Err:0105 拡張子が *.mot, *.qpf 以外です" "" --dry-run "$work/good.txt"
 expect 2 "usage:" "" --dry-run
 expect 2 "unknown option" "" --frobnicate "$work/good.mot"
+# An empty FILE is an empty file field, in a write as in a dry run: the port
+# after it is never taken for the file.
+expect 1 "Err:0030 ファイルが選択されていません" "" "" COM1
+expect 1 "Err:0030 ファイルが選択されていません" "" --dry-run ""
+# The virtual board's clock outside its range is refused before anything runs.
+expect 2 "--board-clock must be between 2 and 20 MHz (2000000 to 20000000 Hz)" "" \
+  --board-clock 25000000 "$work/good.mot" sim
 expect 0 "" "usage:" --help
 expect 0 "" "vantor 2.3.0" --version
 

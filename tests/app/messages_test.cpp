@@ -21,10 +21,12 @@ TEST(MessagesTest, MessageIsTheCodeInFourDigitsABlankAndTheText) {
   EXPECT_EQ(ErrorMessage(12345), "Err:12345 エラーです");
   EXPECT_EQ(ErrorMessage(kFilePathTooLong), "Err:0031 ファイル名が長すぎます(255バイトまで)");
   EXPECT_EQ(ErrorMessage(kPortNameTooLong), "Err:0032 COMポート名が長すぎます(255バイトまで)");
+  EXPECT_EQ(ErrorMessage(kRecordChecksumWrong), "Err:0106 チェックサムが違うレコードがあります");
+  EXPECT_EQ(ErrorMessage(kFlashMismatch), "Err:0308 書き込んだ内容がファイルと一致しません");
 }
 
 TEST(MessagesTest, CodesWithoutARowTakeTheDefaultText) {
-  for (ErrorCode code : {0, 1, -1, 33, 99, 106, 200, 204, 210, 211, 299, 308, 999}) {
+  for (ErrorCode code : {0, 1, -1, 33, 99, 107, 200, 204, 210, 211, 299, 309, 999}) {
     EXPECT_STREQ(ErrorText(code), "エラーです") << code;
   }
   EXPECT_EQ(ErrorMessage(kBadLineSettings), "Err:0200 エラーです");
@@ -41,8 +43,11 @@ TEST(MessagesTest, EveryTableCodeHasItsOwnTextExceptTheSharedCommandError) {
     ++rows;
     texts.insert(text);
   }
-  EXPECT_EQ(rows, 38);  // the table, 31 and 32 for over-long names, 310 and 311 for the fast line
-  EXPECT_EQ(texts.size(), 37u);
+  EXPECT_EQ(rows, 41);  // the table, 31 and 32 for over-long names, 106 and 308 of the
+                        // checks, 310 and 311 for the fast line, 320 for the board
+  EXPECT_EQ(texts.size(), 40u);
+  EXPECT_EQ(ErrorMessage(kBoardFlashViolation),
+            "Err:0320 仮想ボードがフラッシュ書き込み手順の違反を検出しました");
   EXPECT_STREQ(ErrorText(kBlockWriteFailed), ErrorText(kCommandFailed));
   EXPECT_EQ(ErrorMessage(kBlockWriteFailed), "Err:0307 コマンド実行エラー");
   EXPECT_EQ(ErrorMessage(kCommandFailed), "Err:0303 コマンド実行エラー");

@@ -39,6 +39,32 @@ TEST(ConsoleOptionsTest, DoubleDashLetsFileNamesStartWithADash) {
   EXPECT_EQ(p.file, "-");
 }
 
+TEST(ConsoleOptionsTest, AnEmptyFileArgumentKeepsItsPlace) {
+  ConsoleOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"", "COM1"}, o, error)) << error;
+  EXPECT_TRUE(o.file_given);
+  EXPECT_TRUE(o.file.empty());
+  EXPECT_EQ(o.port, "COM1");
+  ConsoleOptions p;
+  ASSERT_TRUE(Parse({"--yes"}, p, error)) << error;
+  EXPECT_FALSE(p.file_given);
+}
+
+TEST(ConsoleOptionsTest, BoardClockOutsideTheBoardsRangeIsRefusedNamingTheRange) {
+  for (const char* hz : {"2000000", "19968000", "20000000"}) {
+    ConsoleOptions o;
+    std::string error;
+    EXPECT_TRUE(Parse({"--board-clock", hz, "a.mot", "sim"}, o, error)) << hz << ": " << error;
+  }
+  for (const char* hz : {"1999999", "20000001", "25000000", "4294967295"}) {
+    ConsoleOptions o;
+    std::string error;
+    EXPECT_FALSE(Parse({"--board-clock", hz, "a.mot", "sim"}, o, error)) << hz;
+    EXPECT_EQ(error, "--board-clock must be between 2 and 20 MHz (2000000 to 20000000 Hz)") << hz;
+  }
+}
+
 TEST(ConsoleOptionsTest, UnknownOptionsAndExtraArgumentsAreRefused) {
   ConsoleOptions o;
   std::string error;

@@ -102,9 +102,22 @@ class WriteOperationTest : public ::testing::Test {
     PrepareFile(data);
   }
 
-  ErrorCode Run() {
+  // Each run finds the board freshly powered on in boot mode.
+  ErrorCode Run(const WriteOptions& options = {}) {
+    chip_.PowerOn();
     FakeLineGuard guard(line_, /*open=*/false);
-    return RunWriteOperation(panel_);
+    return RunWriteOperation(panel_, options);
+  }
+
+  // The message before the failure text, and whether the port was closed
+  // when it was shown.
+  std::string LastMessage() const {
+    const std::vector<std::string> shown = panel_.Shown();
+    return shown.size() < 2 ? std::string() : shown[shown.size() - 2];
+  }
+  bool ClosedForTheMessage() const {
+    return panel_.events.size() >= 2 && !panel_.portOpenAt[panel_.events.size() - 2] &&
+           !line_.IsOpen();
   }
 
   // The blocks the chip took, as "C3@00000000" texts.
@@ -135,9 +148,9 @@ TEST_F(WriteOperationTest, SuccessfulRunShowsEveryTextInOrderAndClosesThePortBef
   ASSERT_EQ(Run(), kOk);
 
   const std::vector<std::string> expected = {
-      Prompt(kPromptPowerOn),  Status(kStatusBootMode), Status(kStatusTransfer),
-      Status(kStatusErasing),  BlockStatus(0x0),        BlockStatus(0x80),
-      Status(kStatusComplete), Prompt(kPromptPowerOff),
+      Prompt(kPromptPowerOn),   Status(kStatusBootMode), Status(kStatusTransfer),
+      Status(kStatusErasing),   BlockStatus(0x0),        BlockStatus(0x80),
+      Status(kStatusVerifying), Status(kStatusComplete), Prompt(kPromptPowerOff),
   };
   EXPECT_EQ(panel_.Shown(), expected);
   EXPECT_EQ(std::string(kStatusBlockFormat), "書き込み中 h'%08X");
@@ -145,7 +158,8 @@ TEST_F(WriteOperationTest, SuccessfulRunShowsEveryTextInOrderAndClosesThePortBef
   // The port is open from the first prompt to the last block, closed for the end.
   for (std::size_t i = 0; i < panel_.events.size(); ++i) {
     const std::string& e = panel_.events[i];
-    const bool duringTheWrite = e == Prompt(kPromptPowerOn) || e == BlockStatus(0x80);
+    const bool duringTheWrite =
+        e == Prompt(kPromptPowerOn) || e == BlockStatus(0x80) || e == Status(kStatusVerifying);
     const bool outsideIt = e == Status(kStatusComplete) || e == Prompt(kPromptPowerOff) ||
                            e == "read-file" || e == "read-port";
     if (duringTheWrite) {
@@ -365,8 +379,8 @@ TEST_F(WriteOperationTest, TheLastBlockOfTheFlashIsWrittenWithItsAddress) {
   ASSERT_EQ(Run(), kOk);
   EXPECT_EQ(BlocksSeen(), std::vector<std::string>{"C3@0003FF80"});
   const std::vector<std::string> shown = panel_.Shown();
-  EXPECT_EQ(shown[shown.size() - 3], BlockStatus(0x3FF80));
-  EXPECT_EQ(shown[shown.size() - 3], Status("書き込み中 h'0003FF80"));
+  EXPECT_EQ(shown[shown.size() - 4], BlockStatus(0x3FF80));
+  EXPECT_EQ(shown[shown.size() - 4], Status("書き込み中 h'0003FF80"));
   EXPECT_EQ(chip_.Image()[0x3FFFF], 0x12);
 }
 
@@ -377,11 +391,12 @@ TEST_F(WriteOperationTest, ABlankImageRunsEveryPreparationStepAndSendsNoBlock) {
   ASSERT_EQ(Run(), kOk);
 
   const std::vector<std::string> expected = {
-      Prompt(kPromptPowerOn), Status(kStatusBootMode), Status(kStatusTransfer),
-      Status(kStatusErasing), Status(kStatusComplete), Prompt(kPromptPowerOff),
+      Prompt(kPromptPowerOn),  Status(kStatusBootMode),  Status(kStatusTransfer),
+      Status(kStatusErasing),  Status(kStatusVerifying), Status(kStatusComplete),
+      Prompt(kPromptPowerOff),
   };
   EXPECT_EQ(panel_.Shown(), expected);
-  EXPECT_EQ(chip_.Commands(), (std::vector<std::uint8_t>{0xC0, 0xC5, 0xC1}));
+  EXPECT_EQ(chip_.Commands(), (std::vector<std::uint8_t>{0xC0, 0xC5, 0xC1, 0xCC}));
   EXPECT_TRUE(chip_.WriteModeEntered());
   EXPECT_EQ(chip_.BlocksReceived(), 0u);
 }
@@ -409,11 +424,98 @@ TEST_F(WriteOperationTest, TheBlockReportCountsTheNonBlankBlocks) {
   EXPECT_EQ(std::count(panel.events.begin(), panel.events.end(), BlockStatus(0x4000)), 1);
 }
 
-}  // namespace
-}  // namespace vantor
+// The check after the last block: the chip's CRC-32 of its whole flash.
+TEST_F(WriteOperationTest, TheCheckAsksForTheWholeFlashAndOnlyItsAnswerDecides) {
+  PrepareBlocks({0x0, 0x80, 0x3FF80});
+  ASSERT_EQ(Run(), kOk);
+  const std::vector<std::uint8_t> checked = line_.Sent();
+  const std::vector<std::uint8_t> request = {0xCC, 0, 0, 0, 0, 0x00, 0x04, 0x00, 0x00};
+  ASSERT_GT(checked.size(), request.size());
+  EXPECT_TRUE(std::equal(request.begin(), request.end(), checked.end() - 9));
 
-namespace vantor {
-namespace {
+  // Without the check the line carries the same bytes up to the request.
+  line_.ClearLog();
+  WriteOptions unchecked;
+  unchecked.verify = false;
+  ASSERT_EQ(Run(unchecked), kOk);
+  EXPECT_EQ(line_.Sent(), std::vector<std::uint8_t>(checked.begin(), checked.end() - 9));
+  EXPECT_EQ(std::count(panel_.events.begin(), panel_.events.end(), Status(kStatusVerifying)), 1);
+
+  struct Answer {
+    Fault fault;
+    ErrorCode expected;
+  };
+  for (const Answer& answer :
+       {Answer{Fault::kCrcWrong, kFlashMismatch}, Answer{Fault::kCrcSilent, kBlockNoReply},
+        Answer{Fault::kCrcEndWrong, kBlockNoReply}}) {
+    panel_.events.clear();
+    panel_.portOpenAt.clear();
+    chip_.SetFault(answer.fault);
+    EXPECT_EQ(Run(), answer.expected);
+    char message[16];
+    std::snprintf(message, sizeof message, "error Err:%04d", answer.expected);
+    EXPECT_EQ(LastMessage().rfind(message, 0), 0u) << LastMessage();
+    EXPECT_TRUE(ClosedForTheMessage());
+    const std::vector<std::string> shown = panel_.Shown();
+    EXPECT_EQ(shown[shown.size() - 3], Status(kStatusVerifying));
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), Prompt(kPromptPowerOff)), 0);
+  }
+}
+
+TEST_F(WriteOperationTest, ARefusedBlockWhoseReplyReadsAsSuccessIsCaughtOnlyByTheCheck) {
+  // The chip refuses the second block (0x93) and the line turns the reply
+  // into 0x13, which the block rule takes for "written".
+  chip_.SetFault(Fault::kBlockRefusalGarbled, 1);
+  PrepareBlocks({0x1000, 0x1080, 0x1100});
+  WriteOptions unchecked;
+  unchecked.verify = false;
+  EXPECT_EQ(Run(unchecked), kOk);
+  EXPECT_FALSE(ChipHoldsTheLoadImage());  // reported as written, yet missing
+
+  chip_.SetFault(Fault::kBlockRefusalGarbled, chip_.BlocksReceived() + 1);  // blocks count on
+  EXPECT_EQ(Run(), kFlashMismatch);
+  EXPECT_EQ(LastMessage(), "error Err:0308 書き込んだ内容がファイルと一致しません");
+  EXPECT_TRUE(ClosedForTheMessage());
+}
+
+TEST_F(WriteOperationTest, WrongRecordChecksumsWarnBeforeTheWriteOrRefuseTheFileWhenStrict) {
+  PrepareBlocks({0x0});
+  {  // one record spoiled at line 3: still written, with the warning first
+    std::FILE* file = std::fopen(panel_.fileField.c_str(), "r+");
+    ASSERT_NE(file, nullptr);
+    char line[128];
+    ASSERT_NE(std::fgets(line, sizeof line, file), nullptr);
+    ASSERT_NE(std::fgets(line, sizeof line, file), nullptr);
+    const long third = std::ftell(file);
+    ASSERT_NE(std::fgets(line, sizeof line, file), nullptr);
+    const std::size_t length = std::strlen(line);  // ends in the checksum and "\n"
+    std::fseek(file, third + static_cast<long>(length) - 2, SEEK_SET);
+    std::fputc(line[length - 2] == '0' ? '1' : '0', file);
+    std::fclose(file);
+  }
+  ASSERT_EQ(Run(), kOk);
+  const std::vector<std::string> shown = panel_.Shown();
+  ASSERT_GE(shown.size(), 2u);
+  EXPECT_EQ(shown[0], Status("警告: チェックサムが違うレコードが1件あります(最初は3行目)"));
+  EXPECT_EQ(shown[1], Prompt(kPromptPowerOn));
+  EXPECT_TRUE(ChipHoldsTheLoadImage());
+
+  panel_.events.clear();
+  const std::size_t opened = line_.OpenCount();
+  WriteOptions strict;
+  strict.strict = true;
+  EXPECT_EQ(Run(strict), kRecordChecksumWrong);
+  EXPECT_EQ(line_.OpenCount(), opened);
+  EXPECT_TRUE(panel_.fileField.empty());
+  EXPECT_EQ(std::count(panel_.events.begin(), panel_.events.end(), "read-port"), 0);
+  EXPECT_EQ(LastMessage(), "error Err:0106 チェックサムが違うレコードがあります");
+
+  // A good file gives neither warning nor refusal, strict or not.
+  PrepareBlocks({0x0});
+  panel_.events.clear();
+  EXPECT_EQ(Run(strict), kOk);
+  EXPECT_EQ(panel_.Shown()[0], Prompt(kPromptPowerOn));
+}
 
 // The fast line through the whole write.
 class FastLineWriteTest : public WriteOperationTest {

@@ -84,3 +84,18 @@ if(VANTOR_BENCH AND NOT WIN32)
   vantor_defaults(chip_bench)
   target_link_libraries(chip_bench PRIVATE vantor_sim_transport benchmark::benchmark)
 endif()
+
+# Whole writes through the product's write operation on the in-process
+# board, with the real write-control program: the matrix of images, clocks,
+# load addresses and faults.
+add_executable(whole_write_tests whole_write_test.cpp)
+vantor_defaults(whole_write_tests)
+target_link_libraries(whole_write_tests PRIVATE vantor_app vantor_sim_transport GTest::gtest_main)
+# And one through the POSIX serial back end to vantor-board's pseudo-terminal.
+if(NOT WIN32)
+  target_sources(whole_write_tests PRIVATE whole_write_pty_test.cpp)
+  add_dependencies(whole_write_tests vantor-board)
+  target_compile_definitions(whole_write_tests PRIVATE
+    VANTOR_BOARD_PROGRAM="$<TARGET_FILE:vantor-board>")
+endif()
+gtest_discover_tests(whole_write_tests PROPERTIES TIMEOUT 300)

@@ -100,11 +100,11 @@ TEST(CpuArithmetic, MultiplyResultsFlagsAndStates) {
   EXPECT_EQ(Byte(*b, 3, true), 0x88u);        // MULXS: N
   EXPECT_EQ(b->cpu.er(4), 0xFFFE0001u);
   EXPECT_EQ(b->cpu.er(6), 0xFFFFFFFEu);
-  // MULXU.B 3, MULXU.W 4, MULXS one fetch more.
-  EXPECT_EQ(b->trace[2].states, 3u);
-  EXPECT_EQ(b->trace[5].states, 4u);
-  EXPECT_EQ(b->trace[9].states, 4u);
-  EXPECT_EQ(b->trace[12].states, 5u);
+  // The H8S/2000 CPU: MULXU.B 12, MULXS.B 13, MULXU.W 20, MULXS.W 21.
+  EXPECT_EQ(b->trace[2].states, 12u);
+  EXPECT_EQ(b->trace[5].states, 13u);
+  EXPECT_EQ(b->trace[9].states, 20u);
+  EXPECT_EQ(b->trace[12].states, 21u);
 }
 
 TEST(CpuArithmetic, DivideQuotientLowRemainderHigh) {

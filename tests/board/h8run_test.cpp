@@ -4,9 +4,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/board/h8_toolchain.h"
 
 namespace {
 
@@ -84,6 +87,66 @@ TEST(H8run, ReportsIllegalInstructionsAndStateLimits) {
   EXPECT_NE(r.out.find("states=100 instructions=50\n"), std::string::npos) << r.out;
   std::remove(illegal.c_str());
   std::remove(loop.c_str());
+}
+
+// An S-record line of `type` with a 16-, 24- or 32-bit address and its
+// checksum.
+std::string Record(char type, std::uint32_t address, int addressBytes,
+                   const std::string& data = "") {
+  std::vector<unsigned> bytes{static_cast<unsigned>(addressBytes + data.size() + 1)};
+  for (int i = addressBytes - 1; i >= 0; --i) bytes.push_back(address >> (8 * i) & 0xFF);
+  for (unsigned char c : data) bytes.push_back(c);
+  unsigned sum = 0;
+  std::string line = std::string("S") + type;
+  char hex[3];
+  for (unsigned b : bytes) {
+    std::snprintf(hex, sizeof hex, "%02X", b);
+    line += hex;
+    sum += b;
+  }
+  std::snprintf(hex, sizeof hex, "%02X", ~sum & 0xFF);
+  return line + hex + "\n";
+}
+
+TEST(H8run, SRecordsStartAtTheirEntryRecordUnlessPcIsGiven) {
+  // Data from H'0100, entry at H'0104: the first instruction is skipped, so
+  // R1 stays 0 and only the store and SLEEP run.
+  for (const std::string& file : {Record('1', 0x100, 2, kProgram) + Record('9', 0x104, 2),
+                                  Record('2', 0x100, 3, kProgram) + Record('8', 0x104, 3),
+                                  Record('3', 0x100, 4, kProgram) + Record('7', 0x104, 4)}) {
+    const std::string srec = TempFile("entry.mot", file);
+    Result r = RunH8run(srec);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("ER1=H'00000000"), std::string::npos) << file << r.out;
+    EXPECT_NE(r.out.find("PC=H'00010A"), std::string::npos) << file << r.out;
+    EXPECT_NE(r.out.find("instructions=2\n"), std::string::npos) << file << r.out;
+    r = RunH8run("--pc 0x100 " + srec);
+    EXPECT_NE(r.out.find("ER1=H'00001234"), std::string::npos) << file << r.out;
+    EXPECT_NE(r.out.find("instructions=3\n"), std::string::npos) << file << r.out;
+    std::remove(srec.c_str());
+  }
+  // A raw binary has no entry record: it starts at --load.
+  const std::string bin = TempFile("entry.bin", kProgram);
+  const Result r = RunH8run("--load 0x3000 " + bin);
+  EXPECT_NE(r.out.find("PC=H'00300A"), std::string::npos) << r.out;
+  std::remove(bin.c_str());
+}
+
+TEST(H8run, RunsAnAssembledProgramLinkedAwayFromZeroFromItsEntry) {
+  REQUIRE_H8_TOOLCHAIN();
+  using vantor::board::test::Assemble;
+  const auto& a = Assemble("\tmov.w\t#0x1234,r1\n\tmov.w\tr1,@0x2000:16\n\tsleep\n", 0x1000);
+  ASSERT_TRUE(a.ok) << a.log;
+  const std::string srec = ::testing::TempDir() + "h8run_" + std::to_string(getpid()) + ".srec";
+  ASSERT_EQ(std::system(("h8300-hms-objcopy -O srec " + a.elfPath + " " + srec).c_str()), 0);
+  const Result r = RunH8run("--dump 0x2000:2 " + srec);
+  EXPECT_EQ(r.status, 0) << r.out;
+  // Exactly the three instructions' states, not 2048 NOPs of empty memory
+  // before them.
+  EXPECT_NE(r.out.find("PC=H'00100A"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("states=7 instructions=3\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("H'002000: 12 34\n"), std::string::npos) << r.out;
+  std::remove(srec.c_str());
 }
 
 TEST(H8run, RefusesBadSRecordsAndArguments) {

@@ -54,10 +54,8 @@ Expected FromTheManual(const InstructionForm& f) {
       // 2 fetches and 2n + 2 byte accesses; the core makes the 2n moves and
       // counts the other two as internal states.
       return {2, 2};
-    case Op::kMulxu:  // the H8S/2600 multiplier
+    case Op::kMulxu:  // the H8S/2000 CPU: as long as the divides
     case Op::kMulxs:
-      e.internal = f.size == Size::kByte ? 2 : 3;
-      return e;
     case Op::kDivxu:
     case Op::kDivxs:
       e.internal = f.size == Size::kByte ? 11 : 19;
@@ -101,7 +99,7 @@ TEST(InstructionStates, QuotedRows) {
       {"ldc", Mode::kDisp32, Mode::kCcr, 5, 0},     {"stc", Mode::kCcr, Mode::kPreDec, 2, 1},
       {"ldc", Mode::kImm, Mode::kExr, 2, 0},        {"bset", Mode::kBitNum, Mode::kAbs8, 2, 0},
       {"btst", Mode::kBitNum, Mode::kAbs32, 4, 0},  {"and.l", Mode::kRegL, Mode::kRegL, 2, 0},
-      {"mulxs.w", Mode::kRegW, Mode::kRegL, 2, 3},  {"divxs.b", Mode::kRegB, Mode::kRegW, 2, 11},
+      {"mulxs.w", Mode::kRegW, Mode::kRegL, 2, 19}, {"divxs.b", Mode::kRegB, Mode::kRegW, 2, 11},
       {"jmp", Mode::kNone, Mode::kMemInd, 2, 1},    {"jsr", Mode::kNone, Mode::kMemInd, 2, 0},
       {"sleep", Mode::kNone, Mode::kNone, 1, 1},
   };

@@ -39,7 +39,7 @@ std::vector<Entry> CarriedTable() {
 }
 
 unsigned ValueBytes(unsigned kind) {
-  return kind == 1 ? 2 : 1;
+  return kind == 1 || kind == 17 ? 2 : 1;
 }
 
 // Runs the writer's clock set-up against a chip that reports F x 9600 Hz
@@ -76,9 +76,9 @@ std::vector<std::uint32_t> DeliveredValues(const std::vector<Entry>& table, std:
 
 TEST(ClockTableTest, ListsTheProgramsTimingsOfKindsItUses) {
   const std::vector<Entry> table = CarriedTable();
-  ASSERT_EQ(table.size(), 12u);  // eleven waits and the watchdog
+  ASSERT_EQ(table.size(), 13u);  // eleven waits, the bit time and the watchdog
   for (const Entry& entry : table) {
-    EXPECT_TRUE(entry.kind == 0 || entry.kind == 1 || entry.kind == 32) << entry.kind;
+    EXPECT_TRUE(entry.kind == 1 || entry.kind == 17 || entry.kind == 32) << entry.kind;
     // Inside the program, and a two-byte value inside one 256-byte window.
     EXPECT_LT(entry.destination + ValueBytes(entry.kind), 932u);
     EXPECT_LE((entry.destination & 0xFF) + ValueBytes(entry.kind), 0x100u);
@@ -100,6 +100,9 @@ TEST(ClockTableTest, EveryValueKeepsItsMeaningAcrossTheClockRange) {
         // states: G microseconds rounded to a tick, plus one tick of margin.
         EXPECT_LE(v, 254u) << "G " << table[i].g << " at " << hz;
         EXPECT_NEAR((255.0 - v) * 512, states, 256.5) << "G " << table[i].g << " at " << hz;
+      } else if (table[i].kind == 17) {
+        // Turns of three states in one bit time at 9600 bit/s.
+        EXPECT_NEAR(3.0 * v, hz / 9600, 1.5) << "at " << hz;
       } else if (states < 4.5) {
         EXPECT_EQ(v, 1u) << "G " << table[i].g << " at " << hz;  // shortest loop
       } else {

@@ -45,6 +45,19 @@ TEST_F(LoadFileTest, ExtensionChoosesTheReaderIgnoringCase) {
   EXPECT_EQ(Load(dir_.Write("binary.mot", kPackedBytes)), kRecordTypeAbnormal);
 }
 
+TEST_F(LoadFileTest, TheChecksumCountBelongsToTheLastLoadOnly) {
+  std::string spoiled = SRecord(1, 0x40, {0x12, 0x34});
+  spoiled[spoiled.size() - 2] ^= 0x01;
+  ASSERT_EQ(Load(dir_.Write("bad.mot", spoiled + SEnd())), kOk);
+  EXPECT_EQ(LastChecksumReport().wrongRecords, 1u);
+  // A packed file, and a load that fails before any reader, start afresh.
+  ASSERT_EQ(Load(dir_.Write("good.qpf", kPackedBytes)), kOk);
+  EXPECT_EQ(LastChecksumReport().wrongRecords, 0u);
+  ASSERT_EQ(Load(dir_.Write("bad2.mot", spoiled + SEnd())), kOk);
+  EXPECT_EQ(Load(dir_.Write("a.txt", kSRecordText)), kUnknownExtension);
+  EXPECT_EQ(LastChecksumReport().wrongRecords, 0u);
+}
+
 TEST_F(LoadFileTest, OtherExtensionsFailWithoutOpeningAFile) {
   for (const char* name : {"noext", "a.txt", "a.mo", "a.qp", "a.", "a.m0t", "a.mot.old"}) {
     EXPECT_EQ(Load(dir_.Write(name, kSRecordText)), kUnknownExtension) << name;
@@ -91,7 +104,7 @@ std::size_t OpenDescriptors() {
 TEST_F(LoadFileTest, FailedLoadsLeaveNoFileOpen) {
   const std::string bad[][2] = {
       {"cut.mot", SRecord(1, 0, {1, 2, 3}).substr(0, 9)},
-      {"bad.mot", "\n" + SEnd()},
+      {"bad.mot", std::string("\n").append(SEnd())},
       {"type.mot", "S5030000FC\n"},
       {"big.mot", SRecord(2, 0x3FFFF, {1, 2}) + SEnd()},
       {"digit.mot", "S1GG\n"},

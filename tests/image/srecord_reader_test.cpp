@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -61,13 +62,59 @@ TEST_F(SRecordReaderTest, EveryEndRecordEndsTheLoadAndNothingAfterItIsRead) {
   EXPECT_EQ(Read("S7 no address at all"), kOk);
 }
 
-TEST_F(SRecordReaderTest, LaterRecordsOverwriteEarlierOnesAndChecksumsAreNotChecked) {
+TEST_F(SRecordReaderTest, LaterRecordsOverwriteEarlierOnesAndWrongChecksumsAreOnlyCounted) {
   std::string bad_sum = SRecord(1, 0x10, {0x11, 0x22});
   bad_sum[bad_sum.size() - 2] ^= 0x01;
   ASSERT_EQ(Read(SRecord(1, 0x10, {0xAA, 0xBB, 0xCC}) + bad_sum + SEnd()), kOk);
   EXPECT_EQ(image_[0x10], 0x11);
   EXPECT_EQ(image_[0x11], 0x22);
   EXPECT_EQ(image_[0x12], 0xCC);
+  EXPECT_EQ(LastChecksumReport().wrongRecords, 1u);
+  EXPECT_EQ(LastChecksumReport().firstLine, 2u);
+}
+
+TEST_F(SRecordReaderTest, WrongChecksumsAreCountedWithTheLineOfTheFirst) {
+  const std::string good = SRecord(0, 0, {'h'}) + SRecord(2, 0x1000, {1, 2, 3}) +
+                           SRecord(3, 0x2000, {4}) + SRecord(1, 0x30, {});
+  ASSERT_EQ(Read(good + SEnd()), kOk);
+  EXPECT_EQ(LastChecksumReport().wrongRecords, 0u);
+  EXPECT_EQ(LastChecksumReport().firstLine, 0u);
+
+  // Lower-case digits and CR LF line ends are right too; a header's checksum
+  // is never looked at.
+  std::string lower = SRecord(1, 0xAB, {0xCD, 0xEF});
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  lower[0] = 'S';
+  ASSERT_EQ(Read("S0030000AA\r\n" + lower.substr(0, lower.size() - 1) + "\r\n" + SEnd()), kOk);
+  EXPECT_EQ(LastChecksumReport().wrongRecords, 0u);
+
+  // Spoiled on lines 3 and 5 (a wrong value, a pair without digits), and a
+  // record whose line ends before its checksum: three, the first on line 3.
+  std::string third = SRecord(2, 0x1000, {1, 2, 3});
+  third[third.size() - 3] ^= 0x02;
+  std::string fifth = SRecord(1, 0x40, {9});
+  fifth.replace(fifth.size() - 3, 2, "zz");
+  const std::string file = SRecord(0, 0, {'h'}) + SRecord(1, 0x10, {7}) + third +
+                           SRecord(1, 0x20, {8}) + fifth + "S1040050AA\n" + SEnd();
+  ASSERT_EQ(Read(file), kOk);
+  EXPECT_EQ(LastChecksumReport().wrongRecords, 3u);
+  EXPECT_EQ(LastChecksumReport().firstLine, 3u);
+  EXPECT_EQ(image_[0x1002], 3);  // stored all the same
+  EXPECT_EQ(image_[0x40], 9);
+  EXPECT_EQ(image_[0x50], 0xAA);
+
+  // A record whose one-character pair ends its line: its checksum read takes
+  // the next line ("F1" is right for it), and the lines still count.
+  std::string fourth = SRecord(1, 0x60, {2});
+  fourth[fourth.size() - 2] ^= 0x01;
+  ASSERT_EQ(Read("S1040000A\nF1 taken as the checksum\n" + SRecord(1, 0, {1}) + fourth + SEnd()),
+            kOk);
+  EXPECT_EQ(LastChecksumReport().wrongRecords, 1u);
+  EXPECT_EQ(LastChecksumReport().firstLine, 4u);
+
+  // The next read starts afresh.
+  ASSERT_EQ(Read(good + SEnd()), kOk);
+  EXPECT_EQ(LastChecksumReport().wrongRecords, 0u);
 }
 
 TEST_F(SRecordReaderTest, HexDigitsConvertAsAScanOfHexadecimalDoes) {

@@ -30,6 +30,8 @@ std::size_t CommandLength(std::uint8_t command) {
       return 1 + kBlockSize + 1;
     case 0xCB:
       return 3;
+    case 0xCC:
+      return 1 + 4 + 4;
     default:
       return 0;
   }
@@ -45,6 +47,21 @@ std::string Hex(std::uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(value));
   return text;
+}
+
+std::uint32_t BigEndian(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
+         static_cast<std::uint32_t>(bytes[2]) << 8 | bytes[3];
+}
+
+// Bit by bit, as the chip's program does it (the host's own is table-driven).
+std::uint32_t BitwiseCrc32(const std::uint8_t* data, std::size_t length) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < length; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return crc ^ 0xFFFFFFFFu;
 }
 
 }  // namespace
@@ -273,6 +290,28 @@ void ChipPlayer::OnCommandByte(std::uint8_t byte) {
         Send({0x81});
       }
       break;
+    case 0xCC: {
+      const std::uint32_t start = BigEndian(&command_[1]);
+      const std::uint32_t count = BigEndian(&command_[5]);
+      if (start > kFlashSize || count > kFlashSize - start) {
+        Send({0x92});
+        break;
+      }
+      std::uint32_t crc = 0;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        crc = BitwiseCrc32(image_.data() + start, count);
+      }
+      if (fault_ == Fault::kCrcWrong) crc ^= 0x00010000u;
+      if (fault_ == Fault::kCrcSilent) {
+        silent_ = true;
+        break;
+      }
+      Send({static_cast<std::uint8_t>(crc >> 24), static_cast<std::uint8_t>(crc >> 16),
+            static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)});
+      Send({fault_ == Fault::kCrcEndWrong ? std::uint8_t{0x07} : std::uint8_t{0x06}});
+      break;
+    }
     default:
       FinishBlock();
       break;
@@ -312,6 +351,10 @@ void ChipPlayer::FinishBlock() {
   const bool faultHere = index == faultIndex_;
   if (faultHere && fault_ == Fault::kBlockSilent) {
     silent_ = true;
+    return;
+  }
+  if (faultHere && fault_ == Fault::kBlockRefusalGarbled) {
+    Send({0x13});
     return;
   }
   if (!sumGood || lineError_ || (faultHere && fault_ == Fault::kBlockChecksum)) {

@@ -2,7 +2,8 @@
 // mode (bit-rate answer, 0x55/0xAA, echoes of the length and of every program
 // byte, 0xAA once "erased") and then a correct write-control program (0xC0
 // identification, 0xC5 clock inquiry, 0xCA parameter writes, 0xC1 0x03 write
-// mode, 0xC3/0xC7 blocks with checksum check).
+// mode, 0xC3/0xC7 blocks with checksum check, 0xCC CRC-32 of a flash range,
+// 0xCB bit-rate switch with its probe).
 //
 // Every byte the host sends goes to OnByte, every answer leaves through the
 // output callback. ScriptedTarget serves it on a pseudo-terminal;
@@ -51,6 +52,11 @@ class ChipPlayer {
     kBlockBadParameter,     // block number `faultIndex` answered 0x92
     kBlockProgramFailed,    // block number `faultIndex` answered 0xB1 0xD5
     kBlockSilent,           // block number `faultIndex` never answered
+    kBlockRefusalGarbled,   // block number `faultIndex` refused (not stored), its 0x93
+                            // reaching the host as 0x13, which reads as success
+    kCrcWrong,              // answers 0xCC with a CRC one bit off
+    kCrcSilent,             // never answers 0xCC
+    kCrcEndWrong,           // ends the 0xCC answer with 0x07 instead of 0x06
     kSwitchRefused,         // answers 0xCB with 0x92 and stays at its rate
     kSwitchNoProbe,         // takes no probe: back at the old rate, nothing sent
   };

@@ -41,6 +41,12 @@ ScriptedTarget::ScriptedTarget() {
   const char* name = ptsname(master_);
   if (name == nullptr) std::abort();
   slavePath_ = name;
+  // A master whose slave was never opened reports no hang-up, so the first
+  // poll would count a session before any host came. Opening and closing the
+  // slave once makes it report the hang-up until a host opens it.
+  const int slave = open(name, O_RDWR | O_NOCTTY);
+  if (slave < 0) std::abort();
+  close(slave);
 }
 
 ScriptedTarget::~ScriptedTarget() {
