@@ -26,7 +26,7 @@ class H8s2215Chip::Registers : public Device {
     if (SciAt(address, channel, offset)) {
       const std::uint8_t value = chip_.sci_[channel].Read(offset, now);
       if (offset == d::kSciSsr) {
-        chip_.NotePoll((value & (d::kSsrRdrf | kSsrErrors)) == 0);
+        chip_.NotePoll((value & (d::kSsrRdrf | kSsrErrors)) == 0, value);
       }
       return value;
     }
@@ -296,13 +296,16 @@ void H8s2215Chip::UpdateFlashOverlay() {
   }
 }
 
-void H8s2215Chip::NotePoll(bool receiverEmpty) {
+void H8s2215Chip::NotePoll(bool receiverEmpty, std::uint8_t ssr) {
   const States now = scheduler_.now();
   if (!receiverEmpty || !cpuRunning_) {
     poll_.valid = false;
     return;
   }
-  bool same = poll_.valid && poll_.pc == cpu_.pc() && poll_.ccr == cpu_.ccr() &&
+  // The same read returning the same value: a loop that waits on a flag it
+  // tests in memory (TEND, say) has nothing in a register that would show
+  // the flag changed.
+  bool same = poll_.valid && poll_.ssr == ssr && poll_.pc == cpu_.pc() && poll_.ccr == cpu_.ccr() &&
               registerAccesses_ == poll_.accesses + 1;
   for (int n = 0; same && n < 8; ++n) same = poll_.er[n] == cpu_.er(n);
   States at = now;
@@ -319,6 +322,7 @@ void H8s2215Chip::NotePoll(bool receiverEmpty) {
     }
   }
   poll_.valid = true;
+  poll_.ssr = ssr;
   poll_.pc = cpu_.pc();
   poll_.ccr = cpu_.ccr();
   for (int n = 0; n < 8; ++n) poll_.er[n] = cpu_.er(n);

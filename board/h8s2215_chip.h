@@ -108,7 +108,7 @@ class H8s2215Chip {
   void ScheduleService();
   void StartProgram();
   void WatchdogReset();
-  void NotePoll(bool receiverEmpty);
+  void NotePoll(bool receiverEmpty, std::uint8_t ssr);
   void UpdateFlashOverlay();
 
   ChipOptions options_;
@@ -141,9 +141,11 @@ class H8s2215Chip {
   unsigned watchdogResets_ = 0;
   unsigned overflowsSeen_ = 0;
 
-  // Polling detector: the core's state at the last empty-receiver read.
+  // Polling detector: the core's state at the last empty-receiver read, and
+  // the value that read returned.
   struct PollSnapshot {
     bool valid = false;
+    std::uint8_t ssr = 0;
     std::uint32_t pc = 0;
     std::uint32_t er[8] = {};
     std::uint8_t ccr = 0;

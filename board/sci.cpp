@@ -89,10 +89,9 @@ void Sci::Write(unsigned offset, std::uint8_t value, States now) {
   AdvanceTo(now);
   switch (offset) {
     case d::kSciSmr:
-      smr_ = value;
-      break;
     case d::kSciBrr:
-      brr_ = value;
+      if ((scr_ & (d::kScrTe | d::kScrRe)) != 0) ++settingChangesWhileRunning_;
+      (offset == d::kSciSmr ? smr_ : brr_) = value;
       break;
     case d::kSciScr: {
       const bool wasTe = TransmitterEnabled();

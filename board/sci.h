@@ -80,6 +80,10 @@ class Sci {
   std::uint8_t Ssr() const { return ssr_; }
   unsigned OverrunCount() const { return overruns_; }
   unsigned FramingErrorCount() const { return framingErrors_; }
+  // Writes to SMR or BRR while TE or RE was set. The SCI chapter has TE and
+  // RE cleared before the mode or the bit rate changes; a program that
+  // changes them on a running channel breaks that rule.
+  unsigned SettingChangesWhileRunning() const { return settingChangesWhileRunning_; }
 
  private:
   void StartTransmitIfReady(States now);
@@ -91,7 +95,7 @@ class Sci {
   States txDoneAt_ = 0;
   double txBitStates_ = 0;
   std::deque<Sent> sent_;
-  unsigned overruns_ = 0, framingErrors_ = 0;
+  unsigned overruns_ = 0, framingErrors_ = 0, settingChangesWhileRunning_ = 0;
 };
 
 }  // namespace vantor::board

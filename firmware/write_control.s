@@ -43,8 +43,8 @@
 ; states in one bit time at 9600 bit/s): 2 MHz to 20 MHz.
 	.equ	T_BIT_MIN, 69
 	.equ	T_BIT_MAX, 694
-; Waits counted in rounds of t_bit turns of `poll` (ten states a turn, so a
-; round lasts 10/3 bit times at 9600 bit/s).
+; Waits counted in rounds of t_bit turns of `poll` (nine states a turn, so a
+; round lasts three bit times at 9600 bit/s).
 	.equ	QUIET_ROUNDS, 9		; about three character times
 
 ; Replies
@@ -170,7 +170,7 @@ cmd_clock:
 	bsr	putc:16
 	mov.b	@(SCI_SMR-SCI_SSR:16,er5),r0l
 	and.b	#3,r0l
-	bsr	putc
+	bsr	putc:16
 	sub.b	r0l,r0l
 	bsr	putc
 	mov.b	#0x20,r0l
@@ -193,7 +193,7 @@ reply:
 
 ; ---- Command loop ----
 main_loop:
-	sub.b	r4l,r4l
+	sub.w	r4,r4			; R4L no error yet, R4H no unit to run
 	bsr	getc
 	or.b	r4l,r4l
 	bne	unknown
@@ -211,6 +211,8 @@ main_loop:
 	beq	cmd_block_next
 	cmp.b	#0xCC,r0l
 	beq	cmd_crc:16
+	cmp.b	#0xCB,r0l
+	beq	cmd_run
 
 ; A damaged or unknown command byte: what follows is no command either, so
 ; drop bytes until the line has been quiet for a few character times.
@@ -261,7 +263,7 @@ putc:
 	rts
 
 ; Waits up to R3 rounds of t_bit turns for a received byte or a receive
-; error. Z clear when one came, Z set when the time ran out. Ten states a
+; error. Z clear when one came, Z set when the time ran out. Nine states a
 ; turn. Changes R0H, R1, R3.
 poll:
 1:	mov.w	@(t_bit-base:16,er6),r1
@@ -275,6 +277,13 @@ poll:
 3:	rts
 
 
+; 0xCB data[128] sum: a unit of code to run, received like a block (its
+; sum checked, 0x93 when it came damaged) and entered at its second copy,
+; the reprogram data X, with ER3 holding that address, ER5 and ER6 as
+; everywhere, and the stack as in the command loop. It answers for itself
+; and goes back to `main_loop`. The writer sends the rate switch this way.
+cmd_run:
+	mov.b	#1,r4h
 ; 0xC7 data[128] sum: the unit after the one before (the first after 0).
 cmd_block_next:
 	mov.l	@(last_unit-base:16,er6),er2
@@ -300,7 +309,10 @@ block_data:
 	bne	bad_sum
 	or.b	r4l,r4l
 	bne	bad_sum
-	mov.b	@(write_mode-base:16,er6),r0l
+	or.b	r4h,r4h
+	beq	1f
+	jmp	@er3			; 0xCB: the unit's copy in X
+1:	mov.b	@(write_mode-base:16,er6),r0l
 	beq	bad_block
 	mov.l	er2,er0
 	and.l	#~(FLASH_SIZE - 1) | (PROGRAM_UNIT - 1),er0
@@ -313,7 +325,7 @@ block_data:
 	bra	reply:16
 failed:
 	mov.b	#REPLY_FAILED,r0l
-	bsr	putc
+	bsr	putc:16
 	mov.b	#FAILED_CODE,r0l
 	bra	reply:16
 bad_sum:
@@ -354,15 +366,15 @@ cmd_crc:
 	bne	1b
 2:	not.l	er0
 	mov.l	er0,er2
-	mov.w	e2,r1
-	mov.b	r1h,r0l
-	bsr	putc:16
-	mov.b	r1l,r0l
-	bsr	putc:16
-	mov.b	r2h,r0l
-	bsr	putc:16
+	mov.b	#4,r3l			; most significant byte first
+1:	rotl.l	#2,er2
+	rotl.l	#2,er2
+	rotl.l	#2,er2
+	rotl.l	#2,er2
 	mov.b	r2l,r0l
 	bsr	putc:16
+	dec.b	r3l
+	bne	1b
 	mov.b	#REPLY_WRITTEN,r0l
 	bra	reply:16
 

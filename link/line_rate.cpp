@@ -4,6 +4,8 @@
 #include <cmath>
 #include <iterator>
 
+#include "link/descrambler.h"
+#include "link/embedded_data.h"
 #include "link/serial_link.h"
 #include "link/target_commands.h"
 
@@ -138,15 +140,38 @@ ErrorCode ChooseLineRate(std::uint32_t clockHz, const LineRateRequest& request,
   return kOk;
 }
 
+std::uint8_t MakeRateSwitchUnit(const ChipRateSetting& setting,
+                                std::uint8_t (&unit)[kRateSwitchSize]) {
+  ResetDescrambler();
+  std::uint8_t sum = 0;
+  for (std::uint32_t offset = 0; offset < kRateSwitchSize; ++offset) {
+    unit[offset] = DescrambleByte(kEmbeddedRateSwitch[offset]);
+  }
+  unit[kRateSwitchSettingOffset] = setting.clockSelect;
+  unit[kRateSwitchSettingOffset + 1] = setting.brr;
+  for (const std::uint8_t byte : unit) sum = static_cast<std::uint8_t>(sum + byte);
+  return sum;
+}
+
+ErrorCode SendRateSwitch(const ChipRateSetting& setting) {
+  std::uint8_t unit[kRateSwitchSize];
+  const std::uint8_t sum = MakeRateSwitchUnit(setting, unit);
+  if (const ErrorCode code = SendByte(kRateSwitchCommand); code != kOk) return code;
+  for (const std::uint8_t byte : unit) {
+    if (const ErrorCode code = SendByte(byte); code != kOk) return code;
+  }
+  return SendByte(sum);
+}
+
 ErrorCode SwitchLineRate(const LineRatePlan& plan, bool& fellBack) {
   fellBack = false;
   if (plan.rate == g_rate) return kOk;
-  const std::uint8_t command[3] = {kRateSwitchCommand, plan.setting.brr, plan.setting.clockSelect};
-  for (const std::uint8_t byte : command) {
-    if (const ErrorCode code = SendByte(byte); code != kOk) return code;
-  }
+  // 0xCB, the rate switch with the new setting in it, its sum: the program
+  // runs the unit, which answers for itself.
+  if (const ErrorCode code = SendRateSwitch(plan.setting); code != kOk) return code;
   // The chip's yes comes at the old rate and has left the chip when it is
-  // here, so the port may change at once.
+  // here, so the port may change at once. A unit that arrived damaged is
+  // answered 0x93, a setting the chip has not 0x92: both leave it where it is.
   std::uint8_t reply = 0;
   bool answered = false;
   for (unsigned tries = 0; tries < kReplyWaitTries && !answered; ++tries) {

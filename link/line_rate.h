@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "common/error_code.h"
+#include "link/embedded_data.h"
 
 namespace vantor {
 
@@ -64,13 +65,21 @@ struct LineRatePlan {
 // 9600 bit/s after a try.
 ErrorCode ChooseLineRate(std::uint32_t clockHz, const LineRateRequest& request, LineRatePlan& plan);
 
-// Moves chip and port to the plan's rate: 0xCB N n, the chip's 0x06 at the
-// old rate, the port to the new rate, 2 ms, the probe 0x55, the chip's 0xAA
-// at the new rate. When that fails both ends go back to 9600 bit/s (500 ms
-// for the chip to give up, the line drained, 0xC0 to confirm the chip
-// answers), `fellBack` is set and the result is 0. Failures: 212/213 (a send
-// failed), 202 (the port cannot return to 9600 bit/s), 304 (no answer at
-// 9600 bit/s after a failed switch), 301/303 (a wrong answer then).
+// The rate switch unit for `setting`: the embedded code with the setting
+// filled in. Returns the unit's sum.
+std::uint8_t MakeRateSwitchUnit(const ChipRateSetting& setting,
+                                std::uint8_t (&unit)[kRateSwitchSize]);
+// Sends 0xCB, the unit and its sum; no reply is read.
+ErrorCode SendRateSwitch(const ChipRateSetting& setting);
+
+// Moves chip and port to the plan's rate: 0xCB with the rate switch (the
+// 128-byte unit the chip's program runs, kEmbeddedRateSwitch, carrying the
+// clock select n and N) and its sum, the chip's 0x06 at the old rate, the port to the new rate, 2
+// ms, the probe 0x55, the chip's 0xAA at the new rate. When that fails both ends go back to 9600
+// bit/s (500 ms for the chip to give up, the line drained, 0xC0 to confirm the chip answers),
+// `fellBack` is set and the result is 0. Failures: 212/213 (a send failed), 202 (the port cannot
+// return to 9600 bit/s), 304 (no answer at 9600 bit/s after a failed switch), 301/303 (a wrong
+// answer then).
 ErrorCode SwitchLineRate(const LineRatePlan& plan, bool& fellBack);
 
 // The rate the link runs at: 9600 after OpenPort, the new rate after a

@@ -1,12 +1,13 @@
 // make_embedded_data: builds link/embedded_data.cpp, the scrambled target
-// data that the writer carries, from the plain clock parameter table and the
-// plain write-control program.
+// data that the writer carries, from the plain clock parameter table, the
+// plain write-control program and the plain rate switch.
 //
-//   make_embedded_data <clock-table.bin> <program.bin> <output.cpp>
+//   make_embedded_data <clock-table.bin> <program.bin> <rate-switch.bin> <output.cpp>
 //
-// The table must be exactly 512 bytes. The program may be shorter than the
-// 932 bytes the data holds for it; the rest is padded with 0xFF. Each region
-// is scrambled from its own first byte (descrambler.h). The output names its
+// The table must be exactly 512 bytes and the rate switch exactly 128. The
+// program may be shorter than the 932 bytes the data holds for it; the rest
+// is padded with 0xFF. Each region is scrambled from its own first byte
+// (descrambler.h). The output names its
 // inputs by file name only, so it does not depend on where the tree lives.
 #include <cstdint>
 #include <cstdio>
@@ -43,19 +44,25 @@ void AppendScrambled(const std::vector<std::uint8_t>& plain, std::vector<std::ui
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
+  if (argc != 5) {
     std::fprintf(stderr,
-                 "usage: make_embedded_data <clock-table.bin> <program.bin> <output.cpp>\n");
+                 "usage: make_embedded_data <clock-table.bin> <program.bin> <rate-switch.bin> "
+                 "<output.cpp>\n");
     return 2;
   }
   std::vector<std::uint8_t> table;
   std::vector<std::uint8_t> program;
-  if (!ReadWhole(argv[1], table)) {
-    std::fprintf(stderr, "make_embedded_data: cannot read %s\n", argv[1]);
-    return 1;
+  std::vector<std::uint8_t> rateSwitch;
+  for (int i = 1; i <= 3; ++i) {
+    std::vector<std::uint8_t>& into = i == 1 ? table : i == 2 ? program : rateSwitch;
+    if (!ReadWhole(argv[i], into)) {
+      std::fprintf(stderr, "make_embedded_data: cannot read %s\n", argv[i]);
+      return 1;
+    }
   }
-  if (!ReadWhole(argv[2], program)) {
-    std::fprintf(stderr, "make_embedded_data: cannot read %s\n", argv[2]);
+  if (rateSwitch.size() != vantor::kRateSwitchSize) {
+    std::fprintf(stderr, "make_embedded_data: %s has %zu bytes; the rate switch has %u\n",
+                 argv[3], rateSwitch.size(), static_cast<unsigned>(vantor::kRateSwitchSize));
     return 1;
   }
   if (table.size() != vantor::kClockTableSize) {
@@ -81,7 +88,8 @@ int main(int argc, char** argv) {
   text += "//   write-control program: " + BaseName(argv[2]) + " (" +
           std::to_string(programLength) + " bytes, padded with 0xFF to " +
           std::to_string(kProgramSize) + ")\n";
-  text += "// Both regions are stored scrambled, each from its own first byte\n";
+  text += "// rate switch (kEmbeddedRateSwitch): " + BaseName(argv[3]) + " (128 bytes)\n";
+  text += "// Every region is stored scrambled, each from its own first byte\n";
   text += "// (link/descrambler.h). To remake it after changing the firmware or the\n";
   text += "// scrambling constants: firmware/build.sh\n";
   text += "// clang-format off\n";
@@ -94,13 +102,23 @@ int main(int argc, char** argv) {
     text += hex;
     if (i % 12 == 11 || i + 1 == data.size()) text += "\n";
   }
+  text += "};\n\n";
+  std::vector<std::uint8_t> rateData;
+  AppendScrambled(rateSwitch, rateData);
+  text += "const std::uint8_t kEmbeddedRateSwitch[kRateSwitchSize] = {\n";
+  for (std::size_t i = 0; i < rateData.size(); ++i) {
+    if (i % 12 == 0) text += "   ";
+    std::snprintf(hex, sizeof hex, " 0x%02X,", rateData[i]);
+    text += hex;
+    if (i % 12 == 11 || i + 1 == rateData.size()) text += "\n";
+  }
   text += "};\n\n}  // namespace vantor\n";
 
-  std::ofstream out(argv[3], std::ios::binary | std::ios::trunc);
+  std::ofstream out(argv[4], std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
   if (!out) {
-    std::fprintf(stderr, "make_embedded_data: cannot write %s\n", argv[3]);
+    std::fprintf(stderr, "make_embedded_data: cannot write %s\n", argv[4]);
     return 1;
   }
   return 0;

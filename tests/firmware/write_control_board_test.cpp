@@ -17,6 +17,7 @@
 #include "link/clock_setup.h"
 #include "link/descrambler.h"
 #include "link/embedded_data.h"
+#include "link/line_rate.h"
 #include "link/serial_link.h"
 #include "link/target_commands.h"
 
@@ -568,6 +569,114 @@ TEST_F(WriteControlTest, WholeFlashCrcAndItsChipTime) {
     EXPECT_LT(seconds, hz > 10000000 ? 2.0 : 10.0) << hz;
     std::printf("whole-flash CRC at %u Hz: %.3f s of chip time\n", static_cast<unsigned>(hz),
                 seconds);
+    ClosePort();
+  }
+}
+
+// ---- The rate switch (0xCB with the embedded unit) ----
+
+// Host side of a switch: the unit with `setting`, the reply at the old rate.
+std::vector<std::uint8_t> SendSwitch(std::uint8_t brr, std::uint8_t select, int sumError = 0) {
+  ChipRateSetting setting;
+  setting.brr = brr;
+  setting.clockSelect = select;
+  std::uint8_t unit[kRateSwitchSize];
+  const std::uint8_t sum = MakeRateSwitchUnit(setting, unit);
+  std::vector<std::uint8_t> bytes{kRateSwitchCommand};
+  bytes.insert(bytes.end(), unit, unit + kRateSwitchSize);
+  bytes.push_back(static_cast<std::uint8_t>(sum + sumError));
+  for (const std::uint8_t b : bytes) EXPECT_EQ(SendByte(b), kOk);
+  std::vector<std::uint8_t> reply;
+  for (unsigned tries = 0; reply.empty() && tries < 1000; ++tries) {
+    std::uint8_t b = 0;
+    if (ReceiveByte(b) == kOk) reply.push_back(b);
+  }
+  return reply;
+}
+
+double ChipRate() {
+  return static_cast<double>(board::SimBoard().Options().clockHz) /
+         board::SimBoard().BootSci().BitStates();
+}
+
+// At the new rate the chip answers the probe and then every command; the
+// 0x06 left whole at the old rate, and the SCI's setting changed only with
+// its transmitter and receiver off.
+TEST_F(WriteControlTest, RateSwitchMovesTheLineAndTheCommandsFollow) {
+  struct Case {
+    std::uint32_t clockHz;
+    std::uint8_t brr, select;
+    std::uint32_t rate;
+  };
+  for (const Case c :
+       {Case{19968000, 0, 0, 624000}, Case{4000000, 1, 0, 62500}, Case{16000000, 12, 0, 38462}}) {
+    SCOPED_TRACE(c.clockHz);
+    StartBoard(c.clockHz, d::kDefaultLoadAddress);
+    Configure();
+    EXPECT_EQ(SendSwitch(c.brr, c.select), std::vector<std::uint8_t>{kRateSwitchAccepted});
+    ASSERT_EQ(SetPortBaudRate(c.rate), kOk);
+    SleepMilliseconds(kProbeSettleMs);
+    EXPECT_EQ(Exchange({kRateProbe}, 1), std::vector<std::uint8_t>{kRateProbeAnswer});
+    EXPECT_NEAR(ChipRate(), c.rate, c.rate * 0.001);
+    EXPECT_EQ(CheckTargetId(), kOk);
+    FillImage(0x1000, 9);
+    EXPECT_EQ(WriteBlockAt(0x1000), kOk);
+    EXPECT_TRUE(FlashMatchesImage(0x1000));
+    EXPECT_EQ(Chip().HostFramingErrors(), 0u);
+    EXPECT_EQ(Chip().BootSci().FramingErrorCount(), 0u);
+    EXPECT_EQ(Chip().BootSci().SettingChangesWhileRunning(), 0u);
+    EXPECT_EQ(Violations(), "none");
+    ClosePort();
+  }
+}
+
+// A unit that arrived damaged is not run, and a clock select the SCI does
+// not have is refused: either way the line stays at 9600 bit/s.
+TEST_F(WriteControlTest, RateSwitchRefusedOrDamagedLeavesTheRate) {
+  StartBoard(d::kDefaultClockHz, d::kDefaultLoadAddress);
+  Configure();
+  EXPECT_EQ(SendSwitch(0, 0, 1), std::vector<std::uint8_t>{0x93});
+  EXPECT_EQ(CheckTargetId(), kOk);
+  EXPECT_EQ(SendSwitch(0, 4), std::vector<std::uint8_t>{0x92});
+  EXPECT_EQ(CheckTargetId(), kOk);
+  EXPECT_NEAR(ChipRate(), 9600.0, 9600 * 0.02);
+  EXPECT_EQ(Chip().BootSci().SettingChangesWhileRunning(), 0u);
+}
+
+// No probe: the old rate comes back by itself after the window, about
+// 200 ms counted from the host's timing values at any clock. A probe at the
+// wrong rate (a framing error) or a byte other than the probe brings it
+// back at once, and nothing is answered.
+TEST_F(WriteControlTest, RateSwitchGoesBackWithoutAValidProbe) {
+  for (const std::uint32_t hz : {19968000u, 2457600u}) {
+    SCOPED_TRACE(hz);
+    StartBoard(hz, d::kDefaultLoadAddress);
+    Configure();
+    const double boot = ChipRate();
+    const std::uint8_t brr = hz > 10000000 ? 4 : 0;  // 124800 or 76800 bit/s
+    EXPECT_EQ(SendSwitch(brr, 0), std::vector<std::uint8_t>{kRateSwitchAccepted});
+    const board::States switched = Chip().Now();  // the 0x06 has just arrived
+    SleepMilliseconds(1);
+    EXPECT_GT(ChipRate(), boot * 1.5);  // the chip is waiting at the new rate
+    for (unsigned ms = 0; ChipRate() > boot * 1.5 && ms < 400; ++ms) SleepMilliseconds(1);
+    const double window = static_cast<double>(Chip().Now() - switched) / hz;
+    EXPECT_GT(window, 0.19);
+    EXPECT_LT(window, 0.21);
+    EXPECT_EQ(CheckTargetId(), kOk);
+
+    for (const bool wrongRate : {true, false}) {
+      EXPECT_EQ(SendSwitch(brr, 0), std::vector<std::uint8_t>{kRateSwitchAccepted});
+      if (!wrongRate) {
+        ASSERT_EQ(SetPortBaudRate(static_cast<std::uint32_t>(hz / 32.0 / (brr + 1))), kOk);
+      }
+      SleepMilliseconds(kProbeSettleMs);
+      EXPECT_EQ(Exchange({wrongRate ? kRateProbe : std::uint8_t{0x54}}, 1).size(), 0u);
+      EXPECT_NEAR(ChipRate(), boot, 1.0);  // back well before the window ends
+      ASSERT_EQ(SetPortBaudRate(9600), kOk);
+      EXPECT_EQ(DrainReceiveBuffer(), kOk);
+      EXPECT_EQ(CheckTargetId(), kOk);
+    }
+    EXPECT_EQ(Chip().BootSci().SettingChangesWhileRunning(), 0u);
     ClosePort();
   }
 }

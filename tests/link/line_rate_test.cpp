@@ -2,6 +2,7 @@
 // clock and a port, and the switch with its probe and its way back, against
 // the chip player, whose SCI garbles bytes between ends at different rates.
 #include "link/line_rate.h"
+#include "link/embedded_data.h"
 
 #include <gtest/gtest.h>
 
@@ -123,7 +124,17 @@ TEST_F(LineRateTest, SwitchMovesBothEndsAndBlocksGoAtTheNewRate) {
   bool fellBack = true;
   ASSERT_EQ(SwitchLineRate(plan, fellBack), kOk);
   EXPECT_FALSE(fellBack);
-  EXPECT_EQ(rig_.line.Sent(), (std::vector<std::uint8_t>{0xCB, 0x00, 0x00, 0x55}));
+  // 0xCB, the rate switch carrying clock select 0 and N = 0, its sum, the probe.
+  const std::vector<std::uint8_t>& sent = rig_.line.Sent();
+  ASSERT_EQ(sent.size(), 1 + kRateSwitchSize + 1 + 1);
+  EXPECT_EQ(sent.front(), 0xCB);
+  EXPECT_EQ(sent[1 + kRateSwitchSettingOffset], 0x00);
+  EXPECT_EQ(sent[2 + kRateSwitchSettingOffset], 0x00);
+  std::uint8_t sum = 0;
+  for (std::uint32_t i = 0; i < kRateSwitchSize; ++i)
+    sum = static_cast<std::uint8_t>(sum + sent[1 + i]);
+  EXPECT_EQ(sent[1 + kRateSwitchSize], sum);
+  EXPECT_EQ(sent.back(), 0x55);
   EXPECT_EQ(CurrentLineRate(), 624000u);
   EXPECT_EQ(rig_.line.Settings().baudRate, 624000u);
   EXPECT_EQ(rig_.chip.RateSwitches(), 1u);

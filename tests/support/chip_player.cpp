@@ -4,7 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <utility>
+
+#include "link/descrambler.h"
+#include "link/embedded_data.h"
 
 namespace vantor::testing {
 namespace {
@@ -29,7 +33,7 @@ std::size_t CommandLength(std::uint8_t command) {
     case 0xC7:
       return 1 + kBlockSize + 1;
     case 0xCB:
-      return 3;
+      return 1 + kBlockSize + 1;
     case 0xCC:
       return 1 + 4 + 4;
     default:
@@ -203,10 +207,26 @@ void ChipPlayer::OnByte(std::uint8_t byte) {
   }
 }
 
-// 0xCB N n: yes at the old rate, then the new rate and a wait for the probe.
+// 0xCB unit sum, the unit being the rate switch with its setting (n, N):
+// yes at the old rate, then the new rate and a wait for the probe.
 void ChipPlayer::StartRateSwitch() {
-  const std::uint8_t brr = command_[1];
-  const std::uint8_t select = command_[2];
+  const std::uint8_t* unit = &command_[1];
+  std::uint8_t sum = 0;
+  for (std::size_t i = 0; i < kBlockSize; ++i) sum = static_cast<std::uint8_t>(sum + unit[i]);
+  if (sum != command_[1 + kBlockSize] || lineError_) {
+    lineError_ = false;
+    Send({0x93});
+    return;
+  }
+  ResetDescrambler();
+  for (std::uint32_t i = 0; i < kRateSwitchSize; ++i) {
+    const std::uint8_t code = DescrambleByte(kEmbeddedRateSwitch[i]);
+    if (i != kRateSwitchSettingOffset && i != kRateSwitchSettingOffset + 1 && unit[i] != code) {
+      return Unexpected("rate switch byte " + std::to_string(i) + " is " + Hex(unit[i]));
+    }
+  }
+  const std::uint8_t select = unit[kRateSwitchSettingOffset];
+  const std::uint8_t brr = unit[kRateSwitchSettingOffset + 1];
   if (select > 3 || fault_ == Fault::kSwitchRefused) {
     Send({0x92});
     return;
