@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "board/h8s2215_chip.h"
 #include "tests/board/chip_assembler.h"
@@ -109,6 +110,34 @@ TEST_F(SerialProgramTest, RewritingTheCounterKeepsTheWatchdogQuiet) {
   chip_.RunForMicroseconds(20000);
   EXPECT_EQ(chip_.WatchdogResets(), 0u);
   EXPECT_TRUE(chip_.CpuRunning());
+}
+
+// A loop that waits on a flag it tests in memory (TEND after a byte) holds
+// nothing in a register that changes, so skipping idle time must also see
+// the value read: the second byte follows the first at once, not when the
+// host's run ends.
+TEST_F(SerialProgramTest, WaitingForTendEndsWhenTheByteHasLeft) {
+  Boot(
+      "rx:\tbtst\t#6,@SCI1_BASE+SCI_SSR:8\n\tbeq\trx\n"
+      "\tbclr\t#6,@SCI1_BASE+SCI_SSR:8\n"  // RDRF cleared: the receiver is empty again
+      "\tmov.b\t#0x41,r0l\n"
+      "send:\tmov.b\tr0l,@SCI1_BASE+SCI_TDR:8\n\tbclr\t#7,@SCI1_BASE+SCI_SSR:8\n"
+      "1:\tbtst\t#2,@SCI1_BASE+SCI_SSR:8\n\tbeq\t1b\n"
+      "\tinc.b\tr0l\n\tcmp.b\t#0x43,r0l\n\tbne\tsend\n"
+      "idle:\tbra\tidle\n");
+  std::vector<States> at;
+  chip_.SetLineTrace([&at](bool toChip, std::uint8_t, States when) {
+    if (!toChip) at.push_back(when);
+  });
+  chip_.HostSend(0x00);  // go
+  chip_.RunForMicroseconds(50000);
+  ASSERT_EQ(at.size(), 2u);
+  const double byteStates = chip_.BootSci().BitStates() * 10.0;
+  EXPECT_NEAR(static_cast<double>(at[1] - at[0]), byteStates, byteStates * 0.01);
+  std::uint8_t got[2] = {};
+  for (std::uint8_t& byte : got) ASSERT_TRUE(chip_.HostReceive(byte));
+  EXPECT_EQ(got[0], 0x41);
+  EXPECT_EQ(got[1], 0x42);
 }
 
 }  // namespace
