@@ -321,6 +321,7 @@ block_data:
 	bsr	program_unit:16
 	or.b	r2l,r2l
 	bne	failed
+written_reply:
 	mov.b	#REPLY_WRITTEN,r0l
 	bra	reply:16
 failed:
@@ -375,8 +376,7 @@ cmd_crc:
 	bsr	putc:16
 	dec.b	r3l
 	bne	1b
-	mov.b	#REPLY_WRITTEN,r0l
-	bra	reply:16
+	bra	written_reply
 
 ; ---- Flash programming ----
 
@@ -511,13 +511,15 @@ pulse:
 	rts
 
 ; ---- Data ----
-target_id:
-	.byte	0x5E, 0x17, 0xA9, 0x3B, 0xD4, 0x62, 0x8F
 
 ; The parameter block: the only bytes 0xCA may write. The timing values are
 ; loop turns of `delay`; write mode stays shut until every byte has been
-; written (`written`).
-	.balign	2
+; written (`written`). It stays at the offset it has had since the program
+; gained 0xCC, so that the clock set-up's 0xCA commands (and the clock
+; table's destinations) are the same byte for byte: code that grows goes
+; after the data, and `.org` refuses to assemble code that would move it.
+	.equ	PARAMETERS_AT, 0x36E
+	.org	PARAMETERS_AT, 0xFF
 parameters:
 t_swe:		.word	0	; SWE set -> latches written (1 us)
 t_psu_set:	.word	0	; PSU set -> P set (50 us)
@@ -542,6 +544,8 @@ write_mode:	.byte	0	; non-zero once 0xC1 0x03 was accepted
 	.balign	2
 work:		.long	0	; the work space's address
 last_unit:	.long	0	; address of the last unit written (0xC7 goes after it)
+target_id:
+	.byte	0x5E, 0x17, 0xA9, 0x3B, 0xD4, 0x62, 0x8F
 
 	.org	IMAGE_SIZE, 0xFF
 image_end:

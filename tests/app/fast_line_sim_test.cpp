@@ -94,6 +94,7 @@ TEST_F(FastLineSimTest, FastWritesTheImageAtFourClocksWithinTheProcedure) {
     EXPECT_EQ(Chip().Flash().Report().substr(0, 300), "none");
     EXPECT_EQ(Chip().BootSci().FramingErrorCount(), 0u);
     EXPECT_EQ(Chip().HostFramingErrors(), 0u);
+    EXPECT_EQ(Chip().BootSci().SettingChangesWhileRunning(), 0u);
     EXPECT_FALSE(IsPortOpen());
   }
 }

@@ -30,12 +30,12 @@ for address in 0x0 0xFFB000 0xFFC402 0xFFD7F0; do
 done
 
 # The last label before the padding (the used part) ends inside the image.
-last=$(h8300-hms-nm -n "$work/p_0x0.elf" | awk '$3 == "last_unit" { print $1 }')
+last=$(h8300-hms-nm -n "$work/p_0x0.elf" | awk '$3 == "target_id" { print $1 }')
 if [ -z "$last" ]; then
-  echo "no label last_unit in the program" >&2
+  echo "no label target_id in the program" >&2
   exit 1
 fi
-used=$(( 0x$last + 4 ))
+used=$(( 0x$last + 7 ))
 if [ "$used" -gt 932 ]; then
   echo "the program's code and data end at $used, beyond 932 bytes" >&2
   exit 1
