@@ -10,24 +10,31 @@ root=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# Links object $1 (named $2 in messages) at each of the further addresses and
+# requires $3 bytes, the same at every address. Leaves <object>_0x0.elf.
+same_everywhere() {
+  local object=$1 what=$2 expected=$3 first="" address size
+  shift 3
+  for address in "$@"; do
+    h8300-hms-ld -mh8300s -T "$root/firmware/write_control.ld" -Ttext=$address "$object.o" \
+      -o "${object}_$address.elf"
+    h8300-hms-objcopy -O binary -j .text "${object}_$address.elf" "${object}_$address.bin"
+    size=$(stat -c %s "${object}_$address.bin")
+    if [ "$size" -ne "$expected" ]; then
+      echo "linked at $address $what is $size bytes, not $expected" >&2
+      exit 1
+    fi
+    if [ -z "$first" ]; then
+      first=${object}_$address.bin
+    elif ! cmp "$first" "${object}_$address.bin"; then
+      echo "the bytes of $what change when it is linked at $address" >&2
+      exit 1
+    fi
+  done
+}
+
 h8300-hms-as -I "$root/firmware" "$root/firmware/write_control.s" -o "$work/p.o"
-first=""
-for address in 0x0 0xFFB000 0xFFC402 0xFFD7F0; do
-  h8300-hms-ld -mh8300s -T "$root/firmware/write_control.ld" -Ttext=$address "$work/p.o" \
-    -o "$work/p_$address.elf"
-  h8300-hms-objcopy -O binary -j .text "$work/p_$address.elf" "$work/p_$address.bin"
-  size=$(stat -c %s "$work/p_$address.bin")
-  if [ "$size" -ne 932 ]; then
-    echo "linked at $address the program is $size bytes, not 932" >&2
-    exit 1
-  fi
-  if [ -z "$first" ]; then
-    first=$work/p_$address.bin
-  elif ! cmp "$first" "$work/p_$address.bin"; then
-    echo "the program's bytes change when it is linked at $address" >&2
-    exit 1
-  fi
-done
+same_everywhere "$work/p" "the program" 932 0x0 0xFFB000 0xFFC402 0xFFD7F0
 
 # The last label before the padding (the used part) ends inside the image.
 last=$(h8300-hms-nm -n "$work/p_0x0.elf" | awk '$3 == "target_id" { print $1 }')
@@ -47,21 +54,5 @@ for name in base main_loop poll t_bit; do
   echo "	.equ	$name, 0x$value"
 done >"$work/write_control_symbols.inc"
 h8300-hms-as -I "$root/firmware" -I "$work" "$root/firmware/rate_switch.s" -o "$work/r.o"
-first=""
-for address in 0x0 0xFFB000 0xFFC400 0xFFED80 0xFFEE00; do
-  h8300-hms-ld -mh8300s -T "$root/firmware/write_control.ld" -Ttext=$address "$work/r.o" \
-    -o "$work/r_$address.elf"
-  h8300-hms-objcopy -O binary -j .text "$work/r_$address.elf" "$work/r_$address.bin"
-  size=$(stat -c %s "$work/r_$address.bin")
-  if [ "$size" -ne 128 ]; then
-    echo "linked at $address the rate switch is $size bytes, not 128" >&2
-    exit 1
-  fi
-  if [ -z "$first" ]; then
-    first=$work/r_$address.bin
-  elif ! cmp "$first" "$work/r_$address.bin"; then
-    echo "the rate switch's bytes change when it is linked at $address" >&2
-    exit 1
-  fi
-done
+same_everywhere "$work/r" "the rate switch" 128 0x0 0xFFB000 0xFFC400 0xFFED80 0xFFEE00
 echo "position-independent, 932 bytes ($used used); rate switch 128 bytes"
