@@ -25,6 +25,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "link/serial_link.h"
 #include "link/serial_posix.h"
 
@@ -52,11 +54,36 @@ class PseudoTerminal {
   PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
   bool Ready() const { return master_ >= 0 && view_ >= 0; }
+
+  // Up to a second in all, however often a signal cuts the wait.
+  static int PollAgain(pollfd& entry) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          end - std::chrono::steady_clock::now());
+      const int ready = ::poll(&entry, 1, static_cast<int>(std::max<long long>(0, left.count())));
+      if (ready >= 0 || errno != EINTR) return ready;
+    }
+  }
+  static ssize_t ReadAgain(int fd, std::uint8_t& byte) {
+    ssize_t got = 0;
+    do {
+      got = ::read(fd, &byte, 1);
+    } while (got < 0 && errno == EINTR);
+    return got;
+  }
   const char* Path() const { return path_.c_str(); }
+
+  // The board's side of the line. A test may run it with a signal arriving
+  // every millisecond, so each call is tried again when a signal cut it.
 
   // The board sends bytes to the host.
   bool Send(const std::vector<std::uint8_t>& bytes) {
-    return ::write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    ssize_t written = 0;
+    do {
+      written = ::write(master_, bytes.data(), bytes.size());
+    } while (written < 0 && errno == EINTR);
+    return written == static_cast<ssize_t>(bytes.size());
   }
 
   // The board receives up to `count` bytes, waiting at most a second for each.
@@ -65,7 +92,7 @@ class PseudoTerminal {
     while (bytes.size() < count) {
       pollfd entry{master_, POLLIN, 0};
       std::uint8_t byte = 0;
-      if (::poll(&entry, 1, 1000) != 1 || ::read(master_, &byte, 1) != 1) break;
+      if (PollAgain(entry) != 1 || ReadAgain(master_, byte) != 1) break;
       bytes.push_back(byte);
     }
     return bytes;
@@ -74,7 +101,7 @@ class PseudoTerminal {
   // Waits until what the board sent has reached the host's side of the line.
   bool ArrivedAtHost() {
     pollfd entry{view_, POLLIN, 0};
-    return ::poll(&entry, 1, 1000) == 1;
+    return PollAgain(entry) == 1;
   }
 
   // Fills the host's output queue, as a board that stopped reading would.
