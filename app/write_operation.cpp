@@ -6,6 +6,7 @@
 #include "app/messages.h"
 #include "image/crc32.h"
 #include "image/load_image.h"
+#include "link/block_stream.h"
 #include "link/boot_mode.h"
 #include "link/clock_setup.h"
 #include "link/device_profile.h"
@@ -63,6 +64,59 @@ ErrorCode WriteAllBlocks(OperatorPanel& panel) {
   return kOk;
 }
 
+// The same over the block stream: each block goes out when the chip asks
+// for it, while it still programs the one before; the answer for that one
+// comes after. The end of the stream carries the check when it is wanted:
+// the chip's CRC-32 of its whole flash, most of it worked out between blocks.
+ErrorCode StreamAllBlocks(OperatorPanel& panel, const WriteOptions& options) {
+  const std::uint32_t flashSize = kDeviceProfile.flashSize;
+  const std::uint32_t writeUnit = kDeviceProfile.writeUnit;
+  if (const ErrorCode code = StartBlockStream(); code != kOk) return code;
+
+  BlockProgress progress;
+  progress.blocksTotal = CountBlocksToSend(flashSize, writeUnit);
+  progress.lineRate = CurrentLineRate();
+
+  std::uint32_t previous = 0;
+  bool programming = false;  // a block sent and not yet answered
+  char status[256];
+  for (std::uint32_t address = 0; address < flashSize; address += writeUnit) {
+    if (IsBlankBlock(address)) continue;
+
+    std::snprintf(status, sizeof status, kStatusBlockFormat, static_cast<unsigned>(address));
+    progress.address = address;
+    panel.ShowBlockStatus(status, progress);
+
+    if (programming) {
+      if (const ErrorCode code = AwaitStreamNext(); code != kOk) return code;
+    }
+    if (const ErrorCode code = SendStreamBlock(address, address == previous + writeUnit);
+        code != kOk) {
+      return code;
+    }
+    if (programming) {
+      if (const ErrorCode code = AwaitStreamWritten(); code != kOk) return code;
+      ++progress.blocksDone;
+    }
+    programming = true;
+    previous = address;
+  }
+
+  if (programming) {
+    if (const ErrorCode code = AwaitStreamNext(); code != kOk) return code;
+  }
+  if (const ErrorCode code = SendStreamEnd(options.verify); code != kOk) return code;
+  if (programming) {
+    if (const ErrorCode code = AwaitStreamWritten(); code != kOk) return code;
+  }
+  if (!options.verify) return AwaitStreamEnded();
+
+  panel.ShowStatus(kStatusVerifying);
+  std::uint32_t chipCrc = 0;
+  if (const ErrorCode code = AwaitStreamCrc(chipCrc); code != kOk) return code;
+  return chipCrc == Crc32(LoadImage, flashSize) ? kOk : kFlashMismatch;
+}
+
 // The fast line: only when the operator asked for another rate, after write
 // mode and before the first block. Without the request nothing goes out, so
 // the line carries the boot-rate stream unchanged.
@@ -114,6 +168,8 @@ ErrorCode DriveTarget(OperatorPanel& panel, const WriteOptions& options) {
   if (const ErrorCode code = EnterWriteMode(); code != kOk) return code;
   if (const ErrorCode code = MoveToRequestedRate(panel); code != kOk) return code;
 
+  // On a faster line the block stream; at the boot rate the block commands.
+  if (CurrentLineRate() != kBootBaudRate) return StreamAllBlocks(panel, options);
   if (const ErrorCode code = WriteAllBlocks(panel); code != kOk) return code;
   return options.verify ? VerifyFlash(panel) : kOk;
 }

@@ -12,25 +12,9 @@ namespace {
 constexpr std::uint8_t kIdCommand = 0xC0;
 constexpr std::uint8_t kWriteModeCommand = 0xC1;
 constexpr std::uint8_t kWriteModeOperand = 0x03;
-constexpr std::uint8_t kBlockAtCommand = 0xC3;
-constexpr std::uint8_t kNextBlockCommand = 0xC7;
 constexpr std::uint8_t kCompletion = 0x80;
-constexpr std::uint8_t kReplyBadParameter = 0x92;
-constexpr std::uint8_t kReplyReceiveError = 0x93;
-constexpr std::uint8_t kReplyWriteStatus = 0xB1;
-constexpr std::uint8_t kWriteStatusFailed = 0xD5;
 constexpr std::uint8_t kFlashCrcCommand = 0xCC;
 constexpr std::uint8_t kCrcDone = 0x06;
-
-// The reply wait: up to 1000 reads, with a 1 ms pause after each that brought
-// nothing (a failed read counts as nothing).
-bool WaitReply(std::uint8_t& out) {
-  for (unsigned tries = 0; tries < kReplyWaitTries; ++tries) {
-    if (ReceiveByte(out) == kOk) return true;
-    SleepMilliseconds(1);
-  }
-  return false;
-}
 
 // The completion byte of 0xC0 and 0xC1.
 ErrorCode AwaitCompletion() {
@@ -50,16 +34,9 @@ std::uint8_t ImageByte(std::uint64_t address) {
   return address < ImageLimit() ? LoadImage[address] : 0xFF;
 }
 
-// The block's data, then the sum of the data bytes as they went out, then
-// the reply.
+// The block's data and sum, then the reply.
 ErrorCode SendBlockBody(std::uint32_t address) {
-  std::uint8_t sum = 0;
-  for (std::uint32_t i = 0; i < kDeviceProfile.writeUnit; ++i) {
-    const std::uint8_t byte = ImageByte(std::uint64_t{address} + i);
-    if (const ErrorCode code = SendByte(byte); code != kOk) return code;
-    sum = static_cast<std::uint8_t>(sum + byte);
-  }
-  if (const ErrorCode code = SendByte(sum); code != kOk) return code;
+  if (const ErrorCode code = SendBlockData(address); code != kOk) return code;
 
   std::uint8_t reply = 0;
   if (!WaitReply(reply)) return kBlockNoReply;
@@ -77,6 +54,31 @@ ErrorCode SendBlockBody(std::uint32_t address) {
 }
 
 }  // namespace
+
+bool WaitReply(std::uint8_t& out) {
+  for (unsigned tries = 0; tries < kReplyWaitTries; ++tries) {
+    if (ReceiveByte(out) == kOk) return true;
+    SleepMilliseconds(1);
+  }
+  return false;
+}
+
+ErrorCode SendBlockData(std::uint32_t address) {
+  std::uint8_t sum = 0;
+  for (std::uint32_t i = 0; i < kDeviceProfile.writeUnit; ++i) {
+    const std::uint8_t byte = ImageByte(std::uint64_t{address} + i);
+    if (const ErrorCode code = SendByte(byte); code != kOk) return code;
+    sum = static_cast<std::uint8_t>(sum + byte);
+  }
+  return SendByte(sum);
+}
+
+ErrorCode SendAddress(std::uint32_t address) {
+  for (const unsigned shift : {24u, 16u, 8u, 0u}) {
+    if (const ErrorCode code = SendByte((address >> shift) & 0xFFu); code != kOk) return code;
+  }
+  return kOk;
+}
 
 ErrorCode CheckTargetId() {
   if (const ErrorCode code = SendByte(kIdCommand); code != kOk) return code;
@@ -96,9 +98,7 @@ ErrorCode EnterWriteMode() {
 
 ErrorCode WriteBlockAt(std::uint32_t address) {
   if (const ErrorCode code = SendByte(kBlockAtCommand); code != kOk) return code;
-  for (const unsigned shift : {24u, 16u, 8u, 0u}) {
-    if (const ErrorCode code = SendByte((address >> shift) & 0xFFu); code != kOk) return code;
-  }
+  if (const ErrorCode code = SendAddress(address); code != kOk) return code;
   return SendBlockBody(address);
 }
 
@@ -110,9 +110,7 @@ ErrorCode WriteNextBlock(std::uint32_t address) {
 ErrorCode ReadFlashCrc(std::uint32_t start, std::uint32_t count, std::uint32_t& crc) {
   if (const ErrorCode code = SendByte(kFlashCrcCommand); code != kOk) return code;
   for (const std::uint32_t value : {start, count}) {
-    for (const unsigned shift : {24u, 16u, 8u, 0u}) {
-      if (const ErrorCode code = SendByte((value >> shift) & 0xFFu); code != kOk) return code;
-    }
+    if (const ErrorCode code = SendAddress(value); code != kOk) return code;
   }
   // A refusal (0x92) cannot be told from a first CRC byte of that value:
   // the host asks only for ranges inside the flash, so it always waits for

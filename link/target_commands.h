@@ -10,6 +10,25 @@ namespace vantor {
 inline constexpr std::uint8_t kTargetId[7] = {0x5E, 0x17, 0xA9, 0x3B, 0xD4, 0x62, 0x8F};
 inline constexpr unsigned kReplyWaitTries = 1000;
 
+inline constexpr std::uint8_t kBlockAtCommand = 0xC3;
+inline constexpr std::uint8_t kNextBlockCommand = 0xC7;
+// Block replies other than success.
+inline constexpr std::uint8_t kReplyBadParameter = 0x92;
+inline constexpr std::uint8_t kReplyReceiveError = 0x93;
+inline constexpr std::uint8_t kReplyWriteStatus = 0xB1;  // then kWriteStatusFailed
+inline constexpr std::uint8_t kWriteStatusFailed = 0xD5;
+
+// The reply wait: up to 1000 reads, with a 1 ms pause after each that brought
+// nothing (a failed read counts as nothing). False when nothing came.
+bool WaitReply(std::uint8_t& out);
+
+// The 128 bytes of the load image's block at `address`, then their sum;
+// no reply is read. Bytes beyond the flash go out as 0xFF.
+ErrorCode SendBlockData(std::uint32_t address);
+
+// Four bytes, most significant first.
+ErrorCode SendAddress(std::uint32_t address);
+
 // 0xC0: the seven ID bytes, then 0x80.
 ErrorCode CheckTargetId();
 

@@ -1,7 +1,7 @@
 # Regenerates the embedded data into the build tree and fails when it
 # differs from the committed link/embedded_data.cpp.
-#   cmake -DGENERATOR=... -DTABLE=... -DPROGRAM=... -DRATE_SWITCH=... -DCOMMITTED=... -DOUT=... -P check_embedded_data.cmake
-execute_process(COMMAND ${GENERATOR} ${TABLE} ${PROGRAM} ${RATE_SWITCH} ${OUT} RESULT_VARIABLE result)
+#   cmake -DGENERATOR=... -DTABLE=... -DPROGRAM=... -DRATE_SWITCH=... -DSTREAM_LOADER=... -DSTREAM=... -DCOMMITTED=... -DOUT=... -P check_embedded_data.cmake
+execute_process(COMMAND ${GENERATOR} ${TABLE} ${PROGRAM} ${RATE_SWITCH} ${STREAM_LOADER} ${STREAM} ${OUT} RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "make_embedded_data failed (${result})")
 endif()

@@ -1,14 +1,16 @@
 // make_embedded_data: builds link/embedded_data.cpp, the scrambled target
 // data that the writer carries, from the plain clock parameter table, the
-// plain write-control program and the plain rate switch.
+// plain write-control program, the plain rate switch, the block stream's
+// loader and the block stream.
 //
-//   make_embedded_data <clock-table.bin> <program.bin> <rate-switch.bin> <output.cpp>
+//   make_embedded_data <clock-table.bin> <program.bin> <rate-switch.bin>
+//                      <stream-loader.bin> <stream.bin> <output.cpp>
 //
-// The table must be exactly 512 bytes and the rate switch exactly 128. The
-// program may be shorter than the 932 bytes the data holds for it; the rest
-// is padded with 0xFF. Each region is scrambled from its own first byte
-// (descrambler.h). The output names its
-// inputs by file name only, so it does not depend on where the tree lives.
+// The table must be exactly 512 bytes, the rate switch and the loader
+// exactly 128. The program may be shorter than the 932 bytes the data holds
+// for it; the rest is padded with 0xFF. Each region is scrambled from its
+// own first byte (descrambler.h). The output names its inputs by file name
+// only, so it does not depend on where the tree lives.
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -41,46 +43,74 @@ void AppendScrambled(const std::vector<std::uint8_t>& plain, std::vector<std::ui
   for (std::uint32_t j = 0; j < plain.size(); ++j) out.push_back(vantor::ScrambleByte(plain[j], j));
 }
 
+// The C++ text of a byte array named `name` holding `bytes` scrambled.
+std::string ArrayText(const char* declaration, const std::vector<std::uint8_t>& plain) {
+  std::vector<std::uint8_t> data;
+  AppendScrambled(plain, data);
+  std::string text = std::string("const std::uint8_t ") + declaration + " = {\n";
+  char hex[8];
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    if (i % 12 == 0) text += "   ";
+    std::snprintf(hex, sizeof hex, " 0x%02X,", data[i]);
+    text += hex;
+    if (i % 12 == 11 || i + 1 == data.size()) text += "\n";
+  }
+  return text + "};\n\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
+  if (argc != 7) {
     std::fprintf(stderr,
                  "usage: make_embedded_data <clock-table.bin> <program.bin> <rate-switch.bin> "
-                 "<output.cpp>\n");
+                 "<stream-loader.bin> <stream.bin> <output.cpp>\n");
     return 2;
   }
   std::vector<std::uint8_t> table;
   std::vector<std::uint8_t> program;
   std::vector<std::uint8_t> rateSwitch;
-  for (int i = 1; i <= 3; ++i) {
-    std::vector<std::uint8_t>& into = i == 1 ? table : i == 2 ? program : rateSwitch;
-    if (!ReadWhole(argv[i], into)) {
+  std::vector<std::uint8_t> loader;
+  std::vector<std::uint8_t> stream;
+  std::vector<std::uint8_t>* inputs[] = {&table, &program, &rateSwitch, &loader, &stream};
+  for (int i = 1; i <= 5; ++i) {
+    if (!ReadWhole(argv[i], *inputs[i - 1])) {
       std::fprintf(stderr, "make_embedded_data: cannot read %s\n", argv[i]);
       return 1;
     }
   }
-  if (rateSwitch.size() != vantor::kRateSwitchSize) {
-    std::fprintf(stderr, "make_embedded_data: %s has %zu bytes; the rate switch has %u\n",
-                 argv[3], rateSwitch.size(), static_cast<unsigned>(vantor::kRateSwitchSize));
-    return 1;
-  }
-  if (table.size() != vantor::kClockTableSize) {
-    std::fprintf(stderr, "make_embedded_data: %s has %zu bytes; the clock table has %u\n", argv[1],
-                 table.size(), static_cast<unsigned>(vantor::kClockTableSize));
-    return 1;
+  const struct {
+    const std::vector<std::uint8_t>& bytes;
+    std::uint32_t size;
+    const char* what;
+    int arg;
+  } fixed[] = {{table, vantor::kClockTableSize, "the clock table", 1},
+               {rateSwitch, vantor::kRateSwitchSize, "the rate switch", 3},
+               {loader, vantor::kStreamLoaderSize, "the block stream's loader", 4}};
+  for (const auto& f : fixed) {
+    if (f.bytes.size() != f.size) {
+      std::fprintf(stderr, "make_embedded_data: %s has %zu bytes; %s has %u\n", argv[f.arg],
+                   f.bytes.size(), f.what, static_cast<unsigned>(f.size));
+      return 1;
+    }
   }
   if (program.empty() || program.size() > kProgramSize) {
     std::fprintf(stderr, "make_embedded_data: %s has %zu bytes; the program takes 1 to %u\n",
                  argv[2], program.size(), static_cast<unsigned>(kProgramSize));
     return 1;
   }
+  if (stream.empty() || stream.size() > 0xFFFF) {
+    std::fprintf(stderr,
+                 "make_embedded_data: %s has %zu bytes; the block stream takes 1 to 65535\n",
+                 argv[5], stream.size());
+    return 1;
+  }
   const std::size_t programLength = program.size();
   program.resize(kProgramSize, kProgramPad);
-
-  std::vector<std::uint8_t> data;
-  AppendScrambled(table, data);
-  AppendScrambled(program, data);
+  // The table and the program are scrambled each from its own first byte.
+  std::vector<std::uint8_t> scrambled;
+  AppendScrambled(table, scrambled);
+  AppendScrambled(program, scrambled);
 
   std::string text;
   text += "// Generated by firmware/tools/make_embedded_data: do not edit.\n";
@@ -89,6 +119,10 @@ int main(int argc, char** argv) {
           std::to_string(programLength) + " bytes, padded with 0xFF to " +
           std::to_string(kProgramSize) + ")\n";
   text += "// rate switch (kEmbeddedRateSwitch): " + BaseName(argv[3]) + " (128 bytes)\n";
+  text +=
+      "// block stream's loader (kEmbeddedStreamLoader): " + BaseName(argv[4]) + " (128 bytes)\n";
+  text += "// block stream (kEmbeddedBlockStream): " + BaseName(argv[5]) + " (" +
+          std::to_string(stream.size()) + " bytes)\n";
   text += "// Every region is stored scrambled, each from its own first byte\n";
   text += "// (link/descrambler.h). To remake it after changing the firmware or the\n";
   text += "// scrambling constants: firmware/build.sh\n";
@@ -96,29 +130,24 @@ int main(int argc, char** argv) {
   text += "#include \"link/embedded_data.h\"\n\nnamespace vantor {\n\n";
   text += "const std::uint8_t kEmbeddedData[kEmbeddedDataSize] = {\n";
   char hex[8];
-  for (std::size_t i = 0; i < data.size(); ++i) {
+  for (std::size_t i = 0; i < scrambled.size(); ++i) {
     if (i % 12 == 0) text += "   ";
-    std::snprintf(hex, sizeof hex, " 0x%02X,", data[i]);
+    std::snprintf(hex, sizeof hex, " 0x%02X,", scrambled[i]);
     text += hex;
-    if (i % 12 == 11 || i + 1 == data.size()) text += "\n";
+    if (i % 12 == 11 || i + 1 == scrambled.size()) text += "\n";
   }
   text += "};\n\n";
-  std::vector<std::uint8_t> rateData;
-  AppendScrambled(rateSwitch, rateData);
-  text += "const std::uint8_t kEmbeddedRateSwitch[kRateSwitchSize] = {\n";
-  for (std::size_t i = 0; i < rateData.size(); ++i) {
-    if (i % 12 == 0) text += "   ";
-    std::snprintf(hex, sizeof hex, " 0x%02X,", rateData[i]);
-    text += hex;
-    if (i % 12 == 11 || i + 1 == rateData.size()) text += "\n";
-  }
-  text += "};\n\n}  // namespace vantor\n";
+  text += ArrayText("kEmbeddedRateSwitch[kRateSwitchSize]", rateSwitch);
+  text += ArrayText("kEmbeddedStreamLoader[kStreamLoaderSize]", loader);
+  text += "const std::uint32_t kBlockStreamSize = " + std::to_string(stream.size()) + ";\n\n";
+  text += ArrayText("kEmbeddedBlockStream[]", stream);
+  text += "}  // namespace vantor\n";
 
-  std::ofstream out(argv[4], std::ios::binary | std::ios::trunc);
+  std::ofstream out(argv[6], std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
   if (!out) {
-    std::fprintf(stderr, "make_embedded_data: cannot write %s\n", argv[4]);
+    std::fprintf(stderr, "make_embedded_data: cannot write %s\n", argv[6]);
     return 1;
   }
   return 0;

@@ -566,12 +566,68 @@ TEST_F(FastLineWriteTest, FastWritesTheImageAtTheChosenRateAndShowsIt) {
   const std::vector<std::string> shown = panel_.Shown();
   EXPECT_NE(std::find(shown.begin(), shown.end(), Status("通信速度切り替え中 624000 bit/s")),
             shown.end());
-  // The switch comes after write mode and before the first block.
+  // The switch comes after write mode, the block stream's loader next; the
+  // blocks go through the stream, and its end brings the check.
   const std::vector<std::uint8_t> commands = chip_.Commands();
   const auto at = std::find(commands.begin(), commands.end(), 0xCB);
   ASSERT_NE(at, commands.end());
-  EXPECT_EQ(*(at - 1), 0xC1);
-  EXPECT_EQ(*(at + 1), 0xC3);
+  EXPECT_EQ(std::vector<std::uint8_t>(at - 1, commands.end()),
+            (std::vector<std::uint8_t>{0xC1, 0xCB, 0xCB, 0xC3, 0xC7, 0xC3}));
+  EXPECT_TRUE(chip_.StreamStarted());
+  EXPECT_EQ(chip_.StreamBlocks(), 3u);
+  EXPECT_FALSE(chip_.Received(0xCC));
+  EXPECT_NE(std::find(shown.begin(), shown.end(), Status(kStatusVerifying)), shown.end());
+}
+
+// The stream's failures reach the operator with the codes of the block
+// commands': the chip's refusals and silences, a wrong or missing CRC at the
+// end, and a stream code that arrived damaged.
+class FastLineFailure : public FastLineWriteTest,
+                        public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FastLineFailure, TheStreamsFailuresCarryTheBlockCommandsCodes) {
+  const FailureCase& c = GetParam();
+  chip_.SetFault(c.fault, c.faultIndex);
+  PrepareBlocks({0x0, 0x80, 0x1000});
+  line_.SetTakesAnyRate(true);
+  SetLineRateRequest({LineRateMode::kFastest, 0});
+  EXPECT_EQ(Run(), c.expected);
+  EXPECT_EQ(chip_.RateSwitches(), 1u);
+  EXPECT_FALSE(line_.IsOpen());
+  const std::vector<std::string> shown = panel_.Shown();
+  ASSERT_GE(shown.size(), 2u);
+  char message[64];
+  std::snprintf(message, sizeof message, "error Err:%04d", c.expected);
+  EXPECT_EQ(shown[shown.size() - 2].rfind(message, 0), 0u) << shown[shown.size() - 2];
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), Prompt(kPromptPowerOff)), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StreamFailureTable, FastLineFailure,
+    ::testing::Values(
+        FailureCase{"CodeDamaged", Fault::kStreamCodeDamaged, 0, kBlockReceiveError},
+        FailureCase{"FirstBlockDamaged", Fault::kBlockChecksum, 0, kBlockReceiveError},
+        FailureCase{"LastBlockRefused", Fault::kBlockBadParameter, 2, kBlockBadParameter},
+        FailureCase{"MiddleBlockFailed", Fault::kBlockProgramFailed, 1, kBlockWriteFailed},
+        FailureCase{"LastBlockFailed", Fault::kBlockProgramFailed, 2, kBlockWriteFailed},
+        FailureCase{"BlockSilent", Fault::kBlockSilent, 1, kBlockNoReply},
+        FailureCase{"CrcWrong", Fault::kCrcWrong, 0, kFlashMismatch},
+        FailureCase{"CrcSilent", Fault::kCrcSilent, 0, kBlockNoReply},
+        FailureCase{"CrcEndWrong", Fault::kCrcEndWrong, 0, kBlockNoReply}),
+    [](const ::testing::TestParamInfo<FailureCase>& param) { return param.param.name; });
+
+// Without the check the stream ends with 0xCE and its lone 0x06.
+TEST_F(FastLineWriteTest, WithoutTheCheckTheStreamEndsWithoutTheCrc) {
+  PrepareBlocks({0x100, 0x3FF80});
+  line_.SetTakesAnyRate(true);
+  SetLineRateRequest({LineRateMode::kFastest, 0});
+  WriteOptions options;
+  options.verify = false;
+  ASSERT_EQ(Run(options), kOk);
+  EXPECT_TRUE(ChipHoldsTheLoadImage());
+  EXPECT_EQ(line_.Sent().back(), 0xCE);
+  const std::vector<std::string> shown = panel_.Shown();
+  EXPECT_EQ(std::find(shown.begin(), shown.end(), Status(kStatusVerifying)), shown.end());
 }
 
 TEST_F(FastLineWriteTest, AnUnreachableRateFailsBeforeAnyBlockAndAFailedSwitchGoesOnAt9600) {

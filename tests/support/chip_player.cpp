@@ -81,6 +81,7 @@ void ChipPlayer::PowerOn() {
   lineError_ = false;
   silent_ = false;
   command_.clear();
+  streamCode_.clear();
   previousBlock_ = 0;
   std::lock_guard<std::mutex> lock(mutex_);
   programLength_ = 0;
@@ -141,7 +142,7 @@ void ChipPlayer::OnByte(std::uint8_t byte) {
     byte = static_cast<std::uint8_t>(~byte ^ 0xA5);
   }
   if (state_ == State::kProbe) return OnProbe(byte, garbled);
-  if (garbled && state_ == State::kCommand) lineError_ = true;
+  if (garbled && state_ != State::kBitRate) lineError_ = true;
   switch (state_) {
     case State::kBitRate: {
       // The boot ROM measures the 0x00 bytes; any other byte is noise.
@@ -204,7 +205,112 @@ void ChipPlayer::OnByte(std::uint8_t byte) {
       return;
     case State::kProbe:
       return;  // handled above
+    case State::kStreamCode:
+      return OnStreamCode(byte);
+    case State::kStream:
+      return OnStreamByte(byte);
   }
+}
+
+// The stream's code and its 16-bit sum, after its loader: 0x06 from the
+// stream once it runs, 0x93 (back in the command loop) when it came damaged.
+void ChipPlayer::OnStreamCode(std::uint8_t byte) {
+  streamCode_.push_back(byte);
+  if (streamCode_.size() < kBlockStreamSize + 2) return;
+  std::uint16_t sum = 0;
+  ResetDescrambler();
+  bool same = true;
+  for (std::uint32_t i = 0; i < kBlockStreamSize; ++i) {
+    sum = static_cast<std::uint16_t>(sum + streamCode_[i]);
+    same = same && streamCode_[i] == DescrambleByte(kEmbeddedBlockStream[i]);
+  }
+  const bool sumGood = streamCode_[kBlockStreamSize] == (sum >> 8) &&
+                       streamCode_[kBlockStreamSize + 1] == (sum & 0xFF);
+  streamCode_.clear();
+  if (!sumGood || lineError_ || fault_ == Fault::kStreamCodeDamaged) {
+    lineError_ = false;
+    state_ = State::kCommand;
+    Send({0x93});
+    return;
+  }
+  if (!same) Unexpected("block stream code differs from the embedded one");
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    streamStarted_ = true;
+  }
+  state_ = State::kStream;
+  Send({0x06});
+}
+
+// A frame of the stream: a block (0xC3/0xC7 as in the command loop), asked
+// for next at once and answered after; 0xCD or 0xCE ends the stream. A
+// refused or failed block ends it too (the chip drops what follows).
+void ChipPlayer::OnStreamByte(std::uint8_t byte) {
+  command_.push_back(byte);
+  const std::uint8_t command = command_[0];
+  if (command == 0xCD || command == 0xCE) {
+    command_.clear();
+    state_ = State::kCommand;
+    if (command == 0xCD) return SendCrc();
+    Send({0x06});
+    return;
+  }
+  if (command != 0xC3 && command != 0xC7) {
+    command_.clear();
+    state_ = State::kCommand;
+    Unexpected("stream frame " + Hex(command));
+    Send({0x92});
+    return;
+  }
+  if (command_.size() < CommandLength(command)) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    commands_.push_back(command);
+    ++streamBlocks_;
+  }
+  // The block as the command loop takes it, its answer moved behind a 0x11.
+  std::vector<std::uint8_t> answer;
+  const Output direct = output_;
+  output_ = [&answer](const std::uint8_t* bytes, std::size_t count, unsigned) {
+    answer.insert(answer.end(), bytes, bytes + count);
+  };
+  const bool wasSilent = silent_;
+  FinishBlock();
+  const bool nowSilent = silent_ && !wasSilent;
+  silent_ = wasSilent;
+  output_ = direct;
+  command_.clear();
+  lineError_ = false;
+  if (nowSilent) {
+    silent_ = true;
+    return;
+  }
+  if (answer == std::vector<std::uint8_t>{0x06}) {
+    Send({0x11, 0x06});
+  } else if (answer == std::vector<std::uint8_t>{0xB1, 0xD5}) {
+    Send({0x11, 0xB1, 0xD5});
+    state_ = State::kCommand;
+  } else {
+    SendBytes(answer.data(), answer.size());
+    state_ = State::kCommand;
+  }
+}
+
+// The CRC-32 of the whole flash, then 0x06 (or the fault asked for).
+void ChipPlayer::SendCrc() {
+  std::uint32_t crc = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    crc = BitwiseCrc32(image_.data(), kFlashSize);
+  }
+  if (fault_ == Fault::kCrcWrong) crc ^= 0x00010000u;
+  if (fault_ == Fault::kCrcSilent) {
+    silent_ = true;
+    return;
+  }
+  Send({static_cast<std::uint8_t>(crc >> 24), static_cast<std::uint8_t>(crc >> 16),
+        static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)});
+  Send({fault_ == Fault::kCrcEndWrong ? std::uint8_t{0x07} : std::uint8_t{0x06}});
 }
 
 // 0xCB unit sum, the unit being the rate switch with its setting (n, N):
@@ -216,6 +322,18 @@ void ChipPlayer::StartRateSwitch() {
   if (sum != command_[1 + kBlockSize] || lineError_) {
     lineError_ = false;
     Send({0x93});
+    return;
+  }
+  // The block stream's loader: the stream's code follows.
+  ResetDescrambler();
+  bool loader = true;
+  for (std::uint32_t i = 0; i < kStreamLoaderSize && loader; ++i) {
+    loader = unit[i] == DescrambleByte(kEmbeddedStreamLoader[i]);
+  }
+  if (loader) {
+    if (!writeMode_) Unexpected("block stream before write mode");
+    streamCode_.clear();
+    state_ = State::kStreamCode;
     return;
   }
   ResetDescrambler();

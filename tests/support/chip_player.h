@@ -3,7 +3,9 @@
 // byte, 0xAA once "erased") and then a correct write-control program (0xC0
 // identification, 0xC5 clock inquiry, 0xCA parameter writes, 0xC1 0x03 write
 // mode, 0xC3/0xC7 blocks with checksum check, 0xCC CRC-32 of a flash range,
-// 0xCB bit-rate switch with its probe).
+// 0xCB bit-rate switch with its probe, 0xCB with the block stream's loader
+// and then the block stream: blocks asked for with 0x11 and answered with
+// 0x06, ended by 0xCD with the flash's CRC-32 or by 0xCE).
 //
 // Every byte the host sends goes to OnByte, every answer leaves through the
 // output callback. ScriptedTarget serves it on a pseudo-terminal;
@@ -48,15 +50,18 @@ class ChipPlayer {
     kIdCompletionWrong,     // 0x81 after the identification bytes
     kClockCompletionWrong,  // 0x00 as the fifth byte of the clock reply
     kWriteModeRefused,      // 0x81 in answer to 0xC1 0x03
-    kBlockChecksum,         // block number `faultIndex` answered 0x93
+    kBlockChecksum,         // block number `faultIndex` answered 0x93 (in the stream: in
+                            // place of its 0x11)
     kBlockBadParameter,     // block number `faultIndex` answered 0x92
-    kBlockProgramFailed,    // block number `faultIndex` answered 0xB1 0xD5
+    kBlockProgramFailed,    // block number `faultIndex` answered 0xB1 0xD5 (in the stream:
+                            // after its 0x11, in place of its 0x06)
     kBlockSilent,           // block number `faultIndex` never answered
     kBlockRefusalGarbled,   // block number `faultIndex` refused (not stored), its 0x93
                             // reaching the host as 0x13, which reads as success
-    kCrcWrong,              // answers 0xCC with a CRC one bit off
-    kCrcSilent,             // never answers 0xCC
-    kCrcEndWrong,           // ends the 0xCC answer with 0x07 instead of 0x06
+    kCrcWrong,              // answers 0xCC (the stream's 0xCD) with a CRC one bit off
+    kCrcSilent,             // never answers 0xCC (0xCD)
+    kCrcEndWrong,           // ends the 0xCC (0xCD) answer with 0x07 instead of 0x06
+    kStreamCodeDamaged,     // takes the block stream's code as damaged: 0x93
     kSwitchRefused,         // answers 0xCB with 0x92 and stays at its rate
     kSwitchNoProbe,         // takes no probe: back at the old rate, nothing sent
   };
@@ -131,6 +136,9 @@ class ChipPlayer {
   std::vector<std::uint8_t> Commands() const { return Copy(commands_); }
   bool Received(std::uint8_t command) const;  // the command came at least once
   bool WriteModeEntered() const { return Copy(writeMode_); }
+  // Whether the block stream was loaded and started, and the blocks it took.
+  bool StreamStarted() const { return Copy(streamStarted_); }
+  std::size_t StreamBlocks() const { return Copy(streamBlocks_); }
   // The chip's bit rate now, and the rate switches it completed (0xCB with
   // the probe answered).
   double ChipRate() const { return Copy(rate_); }
@@ -141,13 +149,26 @@ class ChipPlayer {
   std::string ProtocolError() const { return Copy(protocolError_); }
 
  private:
-  enum class State { kBitRate, kHandshake, kLengthHigh, kLengthLow, kProgram, kCommand, kProbe };
+  enum class State {
+    kBitRate,
+    kHandshake,
+    kLengthHigh,
+    kLengthLow,
+    kProgram,
+    kCommand,
+    kProbe,
+    kStreamCode,  // the block stream's code after its loader
+    kStream,      // the block stream's frames
+  };
 
   void OnCommandByte(std::uint8_t byte);
   void StartRateSwitch();
   void OnProbe(std::uint8_t byte, bool garbled);
   bool RatesDiffer() const;
   void FinishBlock();
+  void OnStreamCode(std::uint8_t byte);
+  void OnStreamByte(std::uint8_t byte);
+  void SendCrc();
   void Send(std::initializer_list<std::uint8_t> bytes, unsigned delayMs = 0);
   void SendBytes(const std::uint8_t* bytes, std::size_t count, unsigned delayMs = 0);
   void Unexpected(const std::string& what);
@@ -170,9 +191,10 @@ class ChipPlayer {
   std::uint32_t previousBlock_ = 0;
   HostRate hostRate_;
   Clock clock_;
-  double oldRate_ = 0.0;          // the rate to go back to while a probe is awaited
-  std::uint64_t switchedAt_ = 0;  // when the 0x06 of the switch left
-  bool lineError_ = false;        // a garbled byte came in the command being assembled
+  double oldRate_ = 0.0;                  // the rate to go back to while a probe is awaited
+  std::uint64_t switchedAt_ = 0;          // when the 0x06 of the switch left
+  bool lineError_ = false;                // a garbled byte came in the command being assembled
+  std::vector<std::uint8_t> streamCode_;  // the stream's code (and sum) as it came
 
   mutable std::mutex mutex_;  // guards what the test reads
   unsigned bitRateBytes_ = 0;
@@ -186,6 +208,8 @@ class ChipPlayer {
   double rate_ = 9600.0;
   unsigned rateSwitches_ = 0;
   unsigned garbled_ = 0;
+  bool streamStarted_ = false;
+  std::size_t streamBlocks_ = 0;
   std::string protocolError_;
 };
 
