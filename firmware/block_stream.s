@@ -76,6 +76,11 @@
 ; are at fixed displacements.
 	.equ	TO_X, 256 - FRAME_DATA
 	.equ	TO_Y, TO_X + PROGRAM_UNIT
+; The maps of runs of blank units: 32 columns and a constant each, for runs
+; of 1, 2, 4 ... 2048 units.
+	.equ	LEVELS, 12
+	.equ	LEVEL_CONSTANT, 32 * 4
+	.equ	LEVEL_SIZE, LEVEL_CONSTANT + 4
 ; rx_err bit for a byte beyond the frame
 	.equ	RX_EXTRA, 0x01
 
@@ -146,31 +151,52 @@ _start:
 	cmp.w	#256,r3
 	bne	1b
 
-; The blank unit's map: f(s) = CRC register after 128 bytes of H'FF from s;
-; blank_base = f(0), column i = f(1 << i) XOR f(0).
+; The maps of blank stretches: f(s), the CRC register after a blank unit
+; (128 bytes of H'FF) from s, is L(s) XOR f(0) with L linear; level j holds
+; the 32 columns of L applied 2^j times and the constant of f applied 2^j
+; times, for runs of up to 2048 units. Column i of a level is L(bit i): with
+; the register's bit i the coefficient of x^(31-i), column i-1 is column i
+; times x, one step of the bitwise CRC; so a level needs only its column 31.
 	sub.l	er1,er1
 	bsr	blank_run:16
-	mov.l	er1,@(blank_base:16,er4)
-	mov.l	er4,er2
-	add.l	#columns,er2
-	mov.l	#1,er3
-1:	mov.l	er3,er1
-	push.l	er2
+	mov.l	er1,@(levels+LEVEL_CONSTANT:16,er4)	; f(0)
+	mov.l	er1,er3
+	mov.l	#0x80000000,er1
 	bsr	blank_run:16
+	xor.l	er3,er1				; L(bit 31)
+	mov.l	er4,er2
+	add.l	#levels,er2
+	mov.b	#LEVELS,r3l
+1:	push.w	r3
+	bsr	fill_columns:16
+	pop.w	r3
+	dec.b	r3l
+	beq	2f
+	push.w	r3
+	push.l	er2
+	mov.l	@(LEVEL_CONSTANT-4:16,er2),er1	; the next level's column 31
+	sub.l	er3,er3
+	bsr	apply:16
+	mov.l	@er7,er2
+	push.l	er1
+	mov.l	@(LEVEL_CONSTANT:16,er2),er1	; and constant: f twice as often
+	mov.l	er1,er3
+	bsr	apply:16
+	pop.l	er0
 	pop.l	er2
-	mov.l	@(blank_base:16,er4),er0
-	xor.l	er0,er1
-	mov.l	er1,@er2
-	adds	#4,er2
-	shll.l	er3
-	bne	1b
-
+	add.l	#LEVEL_SIZE,er2
+	mov.l	er1,@(LEVEL_CONSTANT:16,er2)
+	mov.l	er0,er1
+	pop.w	r3
+	bra	1b
+2:
 ; The CRC walk starts at the flash's first byte.
 	mov.l	#0xFFFFFFFF,er0
 	mov.l	er0,@(crc:16,er4)
 	sub.l	er0,er0
 	mov.l	er0,@(crc_next:16,er4)
 	mov.l	er0,@(crc_limit:16,er4)
+	mov.w	r0,@(blank_units:16,er4)
 
 	mov.l	er4,er0
 	add.l	#frame_a,er0
@@ -298,7 +324,9 @@ end_check:
 	mov.l	@(crc_next:16,er4),er0
 	cmp.l	#FLASH_SIZE,er0
 	bne	1b
-	mov.l	@(crc:16,er4),er2
+	mov.l	@(crc:16,er4),er1
+	bsr	flush:16
+	mov.l	er1,er2
 	not.l	er2
 	mov.b	#4,r3l			; most significant byte first
 1:	rotl.l	#2,er2
@@ -411,7 +439,8 @@ walk_unit:
 	mov.b	r2l,r0l
 	and.b	#PROGRAM_UNIT-1,r0l
 	bne	walk_bytes:16
-; A blank unit in one step: every longword H'FFFFFFFF.
+; A blank unit (every longword H'FFFFFFFF) joins the run of blank units;
+; their CRC is taken in one go before the next unit that is not blank.
 	push.l	er2
 	mov.l	#0xFFFFFFFF,er3
 1:	.rept	8
@@ -424,8 +453,12 @@ walk_unit:
 	bne	1b
 	pop.l	er2
 	not.l	er3
-	bne	walk_bytes:16
-	bsr	blank_map:16
+	beq	2f
+	bsr	flush:16
+	bra	walk_bytes
+2:	mov.w	@(blank_units:16,er4),r0
+	inc.w	#1,r0
+	mov.w	r0,@(blank_units:16,er4)
 	add.l	#PROGRAM_UNIT,er2
 	bra	walk_step:16
 ; Four bytes at a time through the table.
@@ -457,13 +490,33 @@ walk_step:
 walk_done:
 	rts
 
-; ER1 = f(ER1) for a blank unit: blank_base XOR the columns of ER1's set
-; bits, taking received bytes every eight columns. Changes ER0, ER3.
-blank_map:
-	push.l	er2
+; ER1 = the CRC register after the run of blank units from ER1: for each
+; set bit j of the run's length, level j's map. The run is empty after.
+; Changes ER0, ER3.
+flush:	push.l	er2
+	mov.w	@(blank_units:16,er4),r0
+	sub.w	r3,r3
+	mov.w	r3,@(blank_units:16,er4)
 	mov.l	er4,er2
-	add.l	#columns,er2
-	mov.l	@(blank_base:16,er4),er3
+	add.l	#levels,er2
+1:	mov.w	r0,r0
+	beq	3f
+	shlr.w	r0
+	bcc	2f
+	push.w	r0
+	push.l	er2
+	mov.l	@(LEVEL_CONSTANT:16,er2),er3
+	bsr	apply:16
+	pop.l	er2
+	pop.w	r0
+2:	add.l	#LEVEL_SIZE,er2
+	bra	1b
+3:	pop.l	er2
+	rts
+
+; ER1 = ER3 XOR the columns at ER2 of ER1's set bits, taking received bytes
+; every eight columns. Changes ER0, ER2, ER3.
+apply:
 1:	.rept	8
 	shlr.l	er1
 	bcc	9f
@@ -475,7 +528,20 @@ blank_map:
 	mov.l	er1,er1
 	bne	1b:16			; no bit left: no column left to add
 	mov.l	er3,er1
-	pop.l	er2
+	rts
+
+; The 32 columns of the level at ER2 from its column 31 in ER1: column i-1
+; is column i times x. Changes ER0, ER1, ER3.
+fill_columns:
+	mov.l	er2,er3
+	add.l	#LEVEL_CONSTANT,er3
+	mov.b	#32,r0l
+1:	mov.l	er1,@-er3
+	shlr.l	er1
+	bcc	2f
+	xor.l	#0xEDB88320,er1
+2:	dec.b	r0l
+	bne	1b
 	rts
 
 ; ER1 = the CRC register after 128 bytes of H'FF starting from ER1 (for the
@@ -659,11 +725,12 @@ xy_a:		.space	256
 frame_b:	.space	256
 xy_b:		.space	256
 crc_table:	.space	1024
-columns:	.space	128
-blank_base:	.space	4
+levels:		.space	LEVELS * LEVEL_SIZE
 crc:		.space	4	; the CRC register of the walk
 crc_next:	.space	4	; the walk's next flash address
 crc_limit:	.space	4	; the walk stops here: below, no unit can change
+blank_units:	.space	2	; blank units walked over, not yet in crc
+		.balign	4
 part1:		.space	4	; the command loop's base
 last:		.space	4	; the last unit written (0xC7 follows it)
 unit:		.space	4	; the unit being programmed

@@ -187,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
     // 9.8304 MHz rather than 10 MHz: see the write-control program's tests.
     ::testing::Values(
         StreamCase{19968000, 0xFFB000, 0, false}, StreamCase{16000000, 0xFFC402, 0, false},
-        StreamCase{9830400, 0xFFB000, 0, false}, StreamCase{4000000, 0xFFD7F0, 0, false},
+        StreamCase{9830400, 0xFFB000, 0, false}, StreamCase{4000000, 0xFFD7F0, 0, true},
         StreamCase{2457600, 0xFFB000, 0, false}, StreamCase{19968000, 0xFFB000, 57600, false},
         StreamCase{19968000, 0xFFB180, 0, false},  // work space below it
         StreamCase{19968000, 0xFFEB5C, 0, true}),  // no room above it
