@@ -252,6 +252,14 @@ int main(int argc, char** argv) {
     }
   };
 
+  // With --realtime: the emulated time that the wall clock has reached.
+  auto wallClockStates = [&] {
+    const double micros =
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - wallStart)
+            .count();
+    return emulatedStart + static_cast<States>(micros * statesPerMicro);
+  };
+
   while (!g_stop) {
     pollfd pfd{master, POLLIN, 0};
     const int ready = poll(&pfd, 1, idle ? 20 : 0);
@@ -275,6 +283,11 @@ int main(int argc, char** argv) {
       if (!hostConnected || rate != hostRate) chip.SetHostBitRate(rate);
       hostRate = rate;
       hostConnected = true;
+      // Paced to the wall clock, the board may have waited in poll() while
+      // nothing happened: the bytes arrive now, not when it last ran (a
+      // byte stamped early could reach the chip before it is ready for it,
+      // such as the probe right after a rate switch).
+      if (options.realtime && wallClockStates() > chip.Now()) chip.RunUntil(wallClockStates());
       std::uint8_t buffer[256];
       const ssize_t n = read(master, buffer, sizeof buffer);
       for (ssize_t i = 0; i < n; ++i) {
@@ -288,10 +301,7 @@ int main(int argc, char** argv) {
     // of 10 ms of emulated time at a time, as fast as it goes.
     States until = chip.Now() + static_cast<States>(10000 * statesPerMicro);
     if (options.realtime) {
-      const double micros =
-          std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - wallStart)
-              .count();
-      until = emulatedStart + static_cast<States>(micros * statesPerMicro);
+      until = wallClockStates();
       if (until <= chip.Now()) {
         std::this_thread::sleep_for(std::chrono::microseconds(500));
         continue;
