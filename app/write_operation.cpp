@@ -33,6 +33,22 @@ unsigned CountBlocksToSend(std::uint32_t flashSize, std::uint32_t writeUnit) {
   return count;
 }
 
+// The progress of a write about to send its blocks.
+BlockProgress StartProgress() {
+  BlockProgress progress;
+  progress.blocksTotal = CountBlocksToSend(kDeviceProfile.flashSize, kDeviceProfile.writeUnit);
+  progress.lineRate = CurrentLineRate();
+  return progress;
+}
+
+// The status of the block at `address`, about to go out.
+void ShowBlock(OperatorPanel& panel, BlockProgress& progress, std::uint32_t address) {
+  char status[64];
+  std::snprintf(status, sizeof status, kStatusBlockFormat, static_cast<unsigned>(address));
+  progress.address = address;
+  panel.ShowBlockStatus(status, progress);
+}
+
 // Sends every non-blank block in ascending order. A block that directly
 // follows the one sent before goes without its address; the one "sent before"
 // the first block counts as block 0, so a first block at 0x80 is a
@@ -40,19 +56,12 @@ unsigned CountBlocksToSend(std::uint32_t flashSize, std::uint32_t writeUnit) {
 ErrorCode WriteAllBlocks(OperatorPanel& panel) {
   const std::uint32_t flashSize = kDeviceProfile.flashSize;
   const std::uint32_t writeUnit = kDeviceProfile.writeUnit;
-
-  BlockProgress progress;
-  progress.blocksTotal = CountBlocksToSend(flashSize, writeUnit);
-  progress.lineRate = CurrentLineRate();
+  BlockProgress progress = StartProgress();
 
   std::uint32_t previous = 0;
-  char status[256];
   for (std::uint32_t address = 0; address < flashSize; address += writeUnit) {
     if (IsBlankBlock(address)) continue;
-
-    std::snprintf(status, sizeof status, kStatusBlockFormat, static_cast<unsigned>(address));
-    progress.address = address;
-    panel.ShowBlockStatus(status, progress);
+    ShowBlock(panel, progress, address);
 
     const ErrorCode code =
         address == previous + writeUnit ? WriteNextBlock(address) : WriteBlockAt(address);
@@ -72,20 +81,13 @@ ErrorCode StreamAllBlocks(OperatorPanel& panel, const WriteOptions& options) {
   const std::uint32_t flashSize = kDeviceProfile.flashSize;
   const std::uint32_t writeUnit = kDeviceProfile.writeUnit;
   if (const ErrorCode code = StartBlockStream(); code != kOk) return code;
-
-  BlockProgress progress;
-  progress.blocksTotal = CountBlocksToSend(flashSize, writeUnit);
-  progress.lineRate = CurrentLineRate();
+  BlockProgress progress = StartProgress();
 
   std::uint32_t previous = 0;
   bool programming = false;  // a block sent and not yet answered
-  char status[256];
   for (std::uint32_t address = 0; address < flashSize; address += writeUnit) {
     if (IsBlankBlock(address)) continue;
-
-    std::snprintf(status, sizeof status, kStatusBlockFormat, static_cast<unsigned>(address));
-    progress.address = address;
-    panel.ShowBlockStatus(status, progress);
+    ShowBlock(panel, progress, address);
 
     if (programming) {
       if (const ErrorCode code = AwaitStreamNext(); code != kOk) return code;

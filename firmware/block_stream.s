@@ -100,6 +100,21 @@
 service_\@:
 	.endm
 
+; One byte of the CRC through the table: ER1 = (ER1 >> 8) XOR table[R0L],
+; R0L being the register's low byte XOR the data byte. Changes ER0.
+	.macro	CRC_STEP
+	extu.w	r0
+	extu.l	er0
+	shll.l	#2,er0
+	add.l	er4,er0
+	mov.l	@(crc_table:16,er0),er0
+	shlr.l	#2,er1
+	shlr.l	#2,er1
+	shlr.l	#2,er1
+	shlr.l	#2,er1
+	xor.l	er0,er1
+	.endm
+
 	.macro	FLASH_CONTROL bits
 	mov.b	#\bits,r0l
 	mov.b	r0l,@FLMCR1:8
@@ -466,16 +481,7 @@ walk_bytes:
 	mov.b	#4,r3l
 1:	mov.b	@er2+,r0l
 	xor.b	r1l,r0l
-	extu.w	r0
-	extu.l	er0
-	shll.l	#2,er0
-	add.l	er4,er0
-	mov.l	@(crc_table:16,er0),er0
-	shlr.l	#2,er1
-	shlr.l	#2,er1
-	shlr.l	#2,er1
-	shlr.l	#2,er1
-	xor.l	er0,er1
+	CRC_STEP
 	dec.b	r3l
 	bne	1b
 walk_step:
@@ -550,16 +556,7 @@ blank_run:
 	mov.b	#PROGRAM_UNIT,r2l
 1:	mov.b	r1l,r0l
 	not.b	r0l			; register XOR H'FF
-	extu.w	r0
-	extu.l	er0
-	shll.l	#2,er0
-	add.l	er4,er0
-	mov.l	@(crc_table:16,er0),er0
-	shlr.l	#2,er1
-	shlr.l	#2,er1
-	shlr.l	#2,er1
-	shlr.l	#2,er1
-	xor.l	er0,er1
+	CRC_STEP
 	dec.b	r2l
 	bne	1b
 	rts

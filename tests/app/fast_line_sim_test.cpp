@@ -101,6 +101,7 @@ TEST_F(FastLineSimTest, FastWritesTheImageAtFourClocksWithinTheProcedure) {
     EXPECT_EQ(Chip().BootSci().FramingErrorCount(), 0u);
     EXPECT_EQ(Chip().HostFramingErrors(), 0u);
     EXPECT_EQ(Chip().BootSci().SettingChangesWhileRunning(), 0u);
+    EXPECT_EQ(Chip().BootSci().OverrunCount(), 0u);
     EXPECT_FALSE(IsPortOpen());
   }
 }

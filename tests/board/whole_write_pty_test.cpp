@@ -1,6 +1,8 @@
-// A whole write through the real POSIX serial code to vantor-board on its
-// pseudo-terminal, with an unstable cell: the product's write operation, the
-// real write-control program, the board's flash checks in another process.
+// Whole writes through the real POSIX serial code to vantor-board on its
+// pseudo-terminal: the product's write operation, the real write-control
+// program, the board's flash checks in another process. One with an
+// unstable cell at 9600 bit/s, one on the fast line, where the port's rate
+// is set by termios and the board reads it from the slave's settings.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -18,6 +20,7 @@
 #include "app/operator_panel.h"
 #include "app/write_operation.h"
 #include "board/h8s2215_device.h"
+#include "link/line_rate.h"
 #include "link/serial_link.h"
 #include "link/serial_transport.h"
 #include "tests/app/srecord_file.h"
@@ -89,6 +92,14 @@ std::string ReadFile(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The whole flash as a write of `data` leaves it.
+std::string FlashOf(const testing::ImageData& data) {
+  std::string flash(d::kFlashSize, '\xFF');
+  for (const auto& [start, bytes] : data)
+    std::copy(bytes.begin(), bytes.end(), flash.begin() + start);
+  return flash;
+}
+
 TEST(WholeWriteOverThePty, AnUnstableCellIsWrittenAndTheBoardSawNoBreach) {
   const std::filesystem::path dir = testing::MakeScratchDirectory("pty-write");
   testing::ImageData data;
@@ -105,13 +116,39 @@ TEST(WholeWriteOverThePty, AnUnstableCellIsWrittenAndTheBoardSawNoBreach) {
     EXPECT_FALSE(IsPortOpen());
     EXPECT_EQ(board.Stop(), 0) << ReadFile(log);
   }
-  const std::string flash = ReadFile(dump);
-  ASSERT_EQ(flash.size(), d::kFlashSize);
-  std::string expected(d::kFlashSize, '\xFF');
-  for (const auto& [start, bytes] : data) {
-    std::copy(bytes.begin(), bytes.end(), expected.begin() + start);
+  EXPECT_TRUE(ReadFile(dump) == FlashOf(data));
+  std::filesystem::remove_all(dir);
+}
+
+// The chip's exact 624000 bit/s (a free rate, termios2 on Linux), the
+// block stream, the check at its end; every byte of the flash as the file.
+TEST(WholeWriteOverThePty, TheFastLineWritesThroughTheBlockStream) {
+  const std::filesystem::path dir = testing::MakeScratchDirectory("pty-fast");
+  testing::ImageData data;
+  for (std::uint32_t a = 0x1000; a < 0x1000 + 40 * 128; a += 128) {
+    data[a] = testing::BlockPattern(a);
   }
-  EXPECT_TRUE(flash == expected);
+  data[0x3FF80] = testing::BlockPattern(0x3FF80);
+  Panel panel;
+  panel.file = testing::WriteMotFile(dir / "image.mot", data);
+  const std::filesystem::path dump = dir / "flash.bin", log = dir / "board.log";
+  {
+    Board board({"--dump", dump.string()}, log.string());
+    ASSERT_FALSE(board.slave().empty());
+    panel.port = board.slave();
+    SetTransportSelector(nullptr);
+    SetLineRateRequest({LineRateMode::kFastest, 0});
+    EXPECT_EQ(RunWriteOperation(panel), kOk) << panel.error;
+    SetLineRateRequest({});
+#ifdef __linux__
+    EXPECT_EQ(CurrentLineRate(), 624000u);  // termios2 takes the chip's own rate
+#else
+    EXPECT_GT(CurrentLineRate(), 9600u);
+#endif
+    EXPECT_FALSE(IsPortOpen());
+    EXPECT_EQ(board.Stop(), 0) << ReadFile(log);
+  }
+  EXPECT_TRUE(ReadFile(dump) == FlashOf(data));
   std::filesystem::remove_all(dir);
 }
 

@@ -251,7 +251,7 @@ void ChipPlayer::OnStreamByte(std::uint8_t byte) {
   if (command == 0xCD || command == 0xCE) {
     command_.clear();
     state_ = State::kCommand;
-    if (command == 0xCD) return SendCrc();
+    if (command == 0xCD) return SendCrc(0, kFlashSize);
     Send({0x06});
     return;
   }
@@ -296,12 +296,13 @@ void ChipPlayer::OnStreamByte(std::uint8_t byte) {
   }
 }
 
-// The CRC-32 of the whole flash, then 0x06 (or the fault asked for).
-void ChipPlayer::SendCrc() {
+// The CRC-32 of flash[start, start + count), then 0x06 (or the fault asked
+// for).
+void ChipPlayer::SendCrc(std::uint32_t start, std::uint32_t count) {
   std::uint32_t crc = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    crc = BitwiseCrc32(image_.data(), kFlashSize);
+    crc = BitwiseCrc32(image_.data() + start, count);
   }
   if (fault_ == Fault::kCrcWrong) crc ^= 0x00010000u;
   if (fault_ == Fault::kCrcSilent) {
@@ -435,19 +436,7 @@ void ChipPlayer::OnCommandByte(std::uint8_t byte) {
         Send({0x92});
         break;
       }
-      std::uint32_t crc = 0;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        crc = BitwiseCrc32(image_.data() + start, count);
-      }
-      if (fault_ == Fault::kCrcWrong) crc ^= 0x00010000u;
-      if (fault_ == Fault::kCrcSilent) {
-        silent_ = true;
-        break;
-      }
-      Send({static_cast<std::uint8_t>(crc >> 24), static_cast<std::uint8_t>(crc >> 16),
-            static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)});
-      Send({fault_ == Fault::kCrcEndWrong ? std::uint8_t{0x07} : std::uint8_t{0x06}});
+      SendCrc(start, count);
       break;
     }
     default:

@@ -168,7 +168,7 @@ class ChipPlayer {
   void FinishBlock();
   void OnStreamCode(std::uint8_t byte);
   void OnStreamByte(std::uint8_t byte);
-  void SendCrc();
+  void SendCrc(std::uint32_t start, std::uint32_t count);
   void Send(std::initializer_list<std::uint8_t> bytes, unsigned delayMs = 0);
   void SendBytes(const std::uint8_t* bytes, std::size_t count, unsigned delayMs = 0);
   void Unexpected(const std::string& what);
