@@ -98,15 +98,7 @@ ErrorCode SendStreamEnd(bool withCrc) {
 }
 
 ErrorCode AwaitStreamCrc(std::uint32_t& crc) {
-  std::uint32_t value = 0;
-  std::uint8_t reply = 0;
-  for (int i = 0; i < 4; ++i) {
-    if (!WaitReply(reply)) return kBlockNoReply;
-    value = value << 8 | reply;
-  }
-  if (!WaitReply(reply) || reply != kStreamWritten) return kBlockNoReply;
-  crc = value;
-  return kOk;
+  return AwaitCrcAnswer(crc);
 }
 
 ErrorCode AwaitStreamEnded() {

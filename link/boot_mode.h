@@ -19,8 +19,8 @@ ErrorCode WaitEraseComplete();
 
 // One byte out and up to 1000 reads for one byte back.
 struct EchoResult {
-  ErrorCode sendCode = kOk;             // non-zero: the send failed, nothing was read
-  std::optional<std::uint8_t> answer;   // empty: no answer within 1000 reads
+  ErrorCode sendCode = kOk;            // non-zero: the send failed, nothing was read
+  std::optional<std::uint8_t> answer;  // empty: no answer within 1000 reads
 };
 EchoResult SendEchoed(std::uint8_t byte);
 

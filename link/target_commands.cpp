@@ -115,6 +115,10 @@ ErrorCode ReadFlashCrc(std::uint32_t start, std::uint32_t count, std::uint32_t& 
   // A refusal (0x92) cannot be told from a first CRC byte of that value:
   // the host asks only for ranges inside the flash, so it always waits for
   // all five bytes, and a refusal ends as a missing answer.
+  return AwaitCrcAnswer(crc);
+}
+
+ErrorCode AwaitCrcAnswer(std::uint32_t& crc) {
   std::uint32_t value = 0;
   std::uint8_t reply = 0;
   for (int i = 0; i < 4; ++i) {

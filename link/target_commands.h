@@ -48,6 +48,10 @@ ErrorCode WriteNextBlock(std::uint32_t address);
 // not 0x06, or the link's send code.
 ErrorCode ReadFlashCrc(std::uint32_t start, std::uint32_t count, std::uint32_t& crc);
 
+// A CRC answer: four bytes, most significant first, then 0x06. 304 when a
+// byte does not come within the reply wait or the last is not 0x06.
+ErrorCode AwaitCrcAnswer(std::uint32_t& crc);
+
 // Whether the block of the load image at `address` is all 0xFF. Bytes at or
 // above the flash size count as blank.
 bool IsBlankBlock(std::uint32_t address);
