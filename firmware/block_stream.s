@@ -4,26 +4,28 @@
 ;
 ; At the fast rates a block's bytes take about as long as the chip takes to
 ; program a unit, so the two overlap: the chip asks for the next block
-; (0x11) as soon as the first program pulse of the unit it has is over, and
-; takes the next block's bytes while it verifies and finishes that unit. A
-; byte arrives every ten bit times, 320 states at the fastest setting
-; (BRR 0), so the program never goes that long without looking at the
-; receiver, except during a program pulse of the first kind (30 or 200 us):
-; those it gives only while no block is on its way. The additional pulse
-; (10 us, 200 states at 20 MHz) fits between two bytes.
+; (0x11) as the first program pulse of the unit it has starts, and takes
+; the next block's bytes while it verifies and finishes that unit. A byte
+; arrives every ten bit times, 320 states at the fastest setting (BRR 0),
+; so the program never goes that long without looking at the receiver,
+; except during a program pulse of the first kind (30 or 200 us): those it
+; gives only while no byte can come (the first before the ask has crossed
+; the line and been answered, the others once the block asked for is in
+; whole). The additional pulse (10 us, 200 states at 20 MHz) fits between
+; two bytes.
 ;
 ; In the time between blocks the chip computes the CRC-32 of its flash in
 ; address order over the units that can no longer change (below the unit
 ; it programmed last; units must come in ascending order), so that the
-; check at the end has little left to do. A unit that reads blank is taken
-; in one step (the CRC of 128 bytes of H'FF is an affine map of the CRC
-; before them: 32 columns worked out at the start).
+; check at the end has little left to do. Runs of blank units are taken in
+; one step per power of two (the CRC of 128 bytes of H'FF is an affine map
+; of the CRC before them).
 ;
 ; The exchange (after the stream's own 0x06 that it runs):
 ;   host: 0xC3 a3 a2 a1 a0 data[128] sum  or  0xC7 data[128] sum
-;   chip: 0x11 once the unit's first pulse is over (send the next), or
+;   chip: 0x11 as the unit's first pulse starts (send the next), or
 ;         0x93 (damaged), 0x92 (address not a multiple of 128, not below
-;         H'40000, or not above the unit before), 0xB1 0xD5 (did not take)
+;         H'40000, or not above the unit before)
 ;   chip: 0x06 when the unit verified, 0xB1 0xD5 when it did not
 ;   ... and after the last block, instead of another:
 ;   host: 0xCD  chip: c3 c2 c1 c0 0x06, the CRC-32 of the whole flash
@@ -564,8 +566,8 @@ blank_run:
 ; ---- Programming a unit ----
 
 ; Programs the unit at `unit` with the data at `unit_data`, as the command
-; loop's program_unit does, and asks for the next frame (0x11) once the
-; first pulse is over. A pulse of the first kind is given only while no
+; loop's program_unit does, and asks for the next frame (0x11) as the first
+; pulse starts. A pulse of the first kind is given only while no
 ; frame is on its way: after the first try it waits until the frame asked
 ; for is in whole. Returns R2L = 0 when the unit verified, non-zero when it
 ; failed. Changes ER0-ER3, ER6.
@@ -592,15 +594,14 @@ next_try:
 	cmp.w	#ADDITIONAL_TRIES,r0
 	bls	1f
 	mov.w	@(params+t_long_pulse-parameters:16,er4),r6
-1:	bsr	pulse:16
-	bne	fler:16
-	mov.b	@(next_asked:16,er4),r0l
+; The first try's pulse takes the ask for the next block with it.
+1:	mov.b	@(next_asked:16,er4),r0l
 	bne	1f
 	mov.b	#REPLY_NEXT,r0l
-	bsr	send:16
-	mov.b	#1,r0l
+	mov.b	r0l,@(ask_next:16,er4)
 	mov.b	r0l,@(next_asked:16,er4)
-1:
+1:	bsr	pulse:16
+	bne	fler:16
 ; Verify, each word after its own dummy write: V read, D the data, X this
 ; try's reprogram data. The next X is D OR NOT V, Y is X OR V; a 1 of D
 ; that reads 0 fails the unit (flag 2), a bit still to program sets flag 1.
@@ -689,8 +690,8 @@ load_latches:
 
 ; One program pulse of R6 turns, the watchdog guarding it from before PSU is
 ; set until after it is cleared, timed as the command loop's pulse. No byte
-; is taken from P set to P cleared. Returns Z clear when FLER is set.
-; Changes ER0, R6.
+; is taken from P set to P cleared. Sends ask_next (when not 0) as P is
+; set. Returns Z clear when FLER is set. Changes ER0, R6.
 pulse:	mov.b	@(params+wdt_preset-parameters:16,er4),r0l
 	mov.b	#WDT_TCNT_KEY >> 8,r0h
 	mov.w	r0,@WDT_TCSR
@@ -698,7 +699,16 @@ pulse:	mov.b	@(params+wdt_preset-parameters:16,er4),r0l
 	mov.w	r0,@WDT_TCSR
 	FLASH_CONTROL FLMCR1_SWE|FLMCR1_PSU
 	PWAIT	t_psu_set
-	mov.b	#FLMCR1_SWE|FLMCR1_PSU|FLMCR1_P,r0l
+; The ask for the next block, when one is due, leaves as P is set: the
+; writer's first byte cannot come before the ask and that byte have crossed
+; the line, 20 bit times, 640 states or more, and the pulse is over sooner
+; (30 us: at most 600 states up to 20 MHz; the ask goes with the first try).
+	mov.b	@(ask_next:16,er4),r0l
+	beq	1f
+	bsr	send:16			; the transmitter is idle: it starts at once
+	sub.b	r0l,r0l
+	mov.b	r0l,@(ask_next:16,er4)
+1:	mov.b	#FLMCR1_SWE|FLMCR1_PSU|FLMCR1_P,r0l
 	mov.b	#FLMCR1_SWE|FLMCR1_PSU,r0h
 	mov.b	r0l,@FLMCR1:8		; P set
 1:	dec.w	#1,r6
@@ -741,6 +751,7 @@ rx_end:		.space	1	; where the frame ends in its page
 tries:		.space	2
 flags:		.space	1
 next_asked:	.space	1	; 0x11 sent for the frame now coming
+ask_next:	.space	1	; 0x11 for the next pulse to send, or 0
 params:		.space	PARAMETER_BYTES+1
 		.balign	2
 ram_end:
