@@ -458,25 +458,23 @@ walk_unit:
 	bne	walk_bytes:16
 ; A blank unit (every longword H'FFFFFFFF) joins the run of blank units;
 ; their CRC is taken in one go before the next unit that is not blank.
-	push.l	er2
 	mov.l	#0xFFFFFFFF,er3
-1:	.rept	8
+1:	.rept	16
 	mov.l	@er2+,er0
 	and.l	er0,er3
 	.endr
 	SERVICE
 	mov.b	r2l,r0l
 	and.b	#PROGRAM_UNIT-1,r0l
-	bne	1b
-	pop.l	er2
+	bne	1b:16
 	not.l	er3
 	beq	2f
+	add.l	#-PROGRAM_UNIT,er2	; not blank: back to its start
 	bsr	flush:16
 	bra	walk_bytes
 2:	mov.w	@(blank_units:16,er4),r0
 	inc.w	#1,r0
 	mov.w	r0,@(blank_units:16,er4)
-	add.l	#PROGRAM_UNIT,er2
 	bra	walk_step:16
 ; Four bytes at a time through the table.
 walk_bytes:
