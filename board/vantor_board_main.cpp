@@ -287,7 +287,10 @@ int main(int argc, char** argv) {
       // nothing happened: the bytes arrive now, not when it last ran (a
       // byte stamped early could reach the chip before it is ready for it,
       // such as the probe right after a rate switch).
-      if (options.realtime && wallClockStates() > chip.Now()) chip.RunUntil(wallClockStates());
+      if (options.realtime) {
+        const States now = wallClockStates();
+        if (now > chip.Now()) chip.RunUntil(now);
+      }
       std::uint8_t buffer[256];
       const ssize_t n = read(master, buffer, sizeof buffer);
       for (ssize_t i = 0; i < n; ++i) {

@@ -43,27 +43,16 @@
 
 	.h8300s
 	.include "h8s2215.inc"
+	.include "flash_procedure.inc"
 	.include "write_control_symbols.inc"
 
 	.equ	PARAMETER_BYTES, parameters_end - parameters
-
-	.equ	MAX_TRIES, 1000
-	.equ	ADDITIONAL_TRIES, 6
-	.equ	WDT_STOP, WDT_TCSR_KEY | TCSR_WT | TCSR_CKS_512
-	.equ	WDT_RUN, WDT_TCSR_KEY | TCSR_WT | TCSR_TME | TCSR_CKS_512
-	.equ	SSR_ERRORS, SSR_ORER | SSR_FER | SSR_PER
-	.equ	SSR_CLEAR_RX, ~(SSR_RDRF | SSR_ERRORS) & 0xFE
 
 	.equ	CMD_BLOCK_AT, 0xC3
 	.equ	CMD_BLOCK_NEXT, 0xC7
 	.equ	CMD_END_CHECK, 0xCD
 	.equ	CMD_END, 0xCE
 	.equ	REPLY_NEXT, 0x11
-	.equ	REPLY_WRITTEN, 0x06
-	.equ	REPLY_BAD_BLOCK, 0x92
-	.equ	REPLY_BAD_SUM, 0x93
-	.equ	REPLY_FAILED, 0xB1
-	.equ	FAILED_CODE, 0xD5
 
 ; A frame in its 256-byte page: the command byte at 3, so that the address
 ; (4-7) and the data (8-135) lie at even addresses; the sum at 136. 0xC7
@@ -115,11 +104,6 @@ service_\@:
 	shlr.l	#2,er1
 	shlr.l	#2,er1
 	xor.l	er0,er1
-	.endm
-
-	.macro	FLASH_CONTROL bits
-	mov.b	#\bits,r0l
-	mov.b	r0l,@FLMCR1:8
 	.endm
 
 	.section .text

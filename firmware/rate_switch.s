@@ -25,6 +25,7 @@
 
 	.h8300s
 	.include "h8s2215.inc"
+	.include "flash_procedure.inc"
 	.include "write_control_symbols.inc"
 
 	.equ	UNIT_SIZE, 128
@@ -37,7 +38,6 @@
 ; core (a bit time at 9600 bit/s is three states times t_bit), so three bit
 ; times, 312 us: 640 rounds are 200 ms.
 	.equ	PROBE_ROUNDS, 640
-	.equ	SSR_CLEAR_RX, ~(SSR_RDRF | SSR_ORER | SSR_FER | SSR_PER) & 0xFE
 
 	.section .text
 	.global	_start

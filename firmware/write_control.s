@@ -17,14 +17,9 @@
 
 	.h8300s
 	.include "h8s2215.inc"
+	.include "flash_procedure.inc"
 
 	.equ	IMAGE_SIZE, 932		; the length the host sends, padding included
-	.equ	MAX_TRIES, 1000		; program pulses per unit before giving up
-	.equ	ADDITIONAL_TRIES, 6	; tries that end with an additional pulse
-	.equ	WDT_STOP, WDT_TCSR_KEY | TCSR_WT | TCSR_CKS_512
-	.equ	WDT_RUN, WDT_TCSR_KEY | TCSR_WT | TCSR_TME | TCSR_CKS_512
-	.equ	SSR_ERRORS, SSR_ORER | SSR_FER | SSR_PER
-	.equ	SSR_CLEAR_RX, ~(SSR_RDRF | SSR_ERRORS) & 0xFE	; clears RDRF and the errors
 	.equ	SCR_TE_RE, SCR_TE | SCR_RE
 	.equ	PARAMETER_SIZE, 25	; bytes of the parameter block (checked there)
 
@@ -53,22 +48,11 @@
 	.equ	REPLY_FWE_LOW, 0x91	; 0xC1: the flash-write-enable pin is low
 	.equ	REPLY_NO_CLOCK, 0x94	; 0xC1: a parameter byte has not been written
 	.equ	REPLY_BAD_CLOCK, 0x95	; 0xC1: the clock is outside the table's range
-	.equ	REPLY_WRITTEN, 0x06	; block written and verified; 0xCC done
-	.equ	REPLY_BAD_BLOCK, 0x92	; bad address or operand, no write mode, unknown command
-	.equ	REPLY_BAD_SUM, 0x93	; checksum mismatch or receive error
-	.equ	REPLY_FAILED, 0xB1	; then FAILED_CODE: a cell did not take
-	.equ	FAILED_CODE, 0xD5
 
 ; Waits as many loop turns as the timing value says.
 	.macro	WAIT var, far
 	mov.b	#\var-parameters,r1l
 	bsr	wait\far
-	.endm
-
-; Sets FLMCR1 to the given bits (through R0L).
-	.macro	FLASH_CONTROL bits
-	mov.b	#\bits,r0l
-	mov.b	r0l,@FLMCR1:8
 	.endm
 
 	.section .text

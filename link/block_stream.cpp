@@ -34,15 +34,12 @@ ErrorCode WriteStatus() {
 }  // namespace
 
 ErrorCode StartBlockStream() {
+  std::uint8_t loader[kUnitSize];
   ResetDescrambler();
-  std::uint8_t sum = 0;
-  if (const ErrorCode code = SendByte(kRateSwitchCommand); code != kOk) return code;
-  for (std::uint32_t i = 0; i < kStreamLoaderSize; ++i) {
-    const std::uint8_t byte = DescrambleByte(kEmbeddedStreamLoader[i]);
-    if (const ErrorCode code = SendByte(byte); code != kOk) return code;
-    sum = static_cast<std::uint8_t>(sum + byte);
+  for (std::uint32_t i = 0; i < kUnitSize; ++i) {
+    loader[i] = DescrambleByte(kEmbeddedStreamLoader[i]);
   }
-  if (const ErrorCode code = SendByte(sum); code != kOk) return code;
+  if (const ErrorCode code = SendUnit(loader); code != kOk) return code;
   if (const ErrorCode code = SendStreamCode(); code != kOk) return code;
 
   std::uint8_t reply = 0;

@@ -153,14 +153,20 @@ std::uint8_t MakeRateSwitchUnit(const ChipRateSetting& setting,
   return sum;
 }
 
-ErrorCode SendRateSwitch(const ChipRateSetting& setting) {
-  std::uint8_t unit[kRateSwitchSize];
-  const std::uint8_t sum = MakeRateSwitchUnit(setting, unit);
+ErrorCode SendUnit(const std::uint8_t (&unit)[kUnitSize]) {
   if (const ErrorCode code = SendByte(kRateSwitchCommand); code != kOk) return code;
+  std::uint8_t sum = 0;
   for (const std::uint8_t byte : unit) {
     if (const ErrorCode code = SendByte(byte); code != kOk) return code;
+    sum = static_cast<std::uint8_t>(sum + byte);
   }
   return SendByte(sum);
+}
+
+ErrorCode SendRateSwitch(const ChipRateSetting& setting) {
+  std::uint8_t unit[kRateSwitchSize];
+  MakeRateSwitchUnit(setting, unit);
+  return SendUnit(unit);
 }
 
 ErrorCode SwitchLineRate(const LineRatePlan& plan, bool& fellBack) {

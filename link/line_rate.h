@@ -69,7 +69,12 @@ ErrorCode ChooseLineRate(std::uint32_t clockHz, const LineRateRequest& request, 
 // filled in. Returns the unit's sum.
 std::uint8_t MakeRateSwitchUnit(const ChipRateSetting& setting,
                                 std::uint8_t (&unit)[kRateSwitchSize]);
-// Sends 0xCB, the unit and its sum; no reply is read.
+// Sends 0xCB, a unit of code for the chip's program to run, and its sum;
+// no reply is read.
+inline constexpr std::uint32_t kUnitSize = 128;
+static_assert(kRateSwitchSize == kUnitSize && kStreamLoaderSize == kUnitSize);
+ErrorCode SendUnit(const std::uint8_t (&unit)[kUnitSize]);
+// The same with the rate switch unit for `setting`.
 ErrorCode SendRateSwitch(const ChipRateSetting& setting);
 
 // Moves chip and port to the plan's rate: 0xCB with the rate switch (the

@@ -43,10 +43,8 @@ void AppendScrambled(const std::vector<std::uint8_t>& plain, std::vector<std::ui
   for (std::uint32_t j = 0; j < plain.size(); ++j) out.push_back(vantor::ScrambleByte(plain[j], j));
 }
 
-// The C++ text of a byte array named `name` holding `bytes` scrambled.
-std::string ArrayText(const char* declaration, const std::vector<std::uint8_t>& plain) {
-  std::vector<std::uint8_t> data;
-  AppendScrambled(plain, data);
+// The C++ text of the array `declaration` holding `data`.
+std::string ArrayText(const char* declaration, const std::vector<std::uint8_t>& data) {
   std::string text = std::string("const std::uint8_t ") + declaration + " = {\n";
   char hex[8];
   for (std::size_t i = 0; i < data.size(); ++i) {
@@ -56,6 +54,12 @@ std::string ArrayText(const char* declaration, const std::vector<std::uint8_t>& 
     if (i % 12 == 11 || i + 1 == data.size()) text += "\n";
   }
   return text + "};\n\n";
+}
+
+std::vector<std::uint8_t> Scrambled(const std::vector<std::uint8_t>& plain) {
+  std::vector<std::uint8_t> data;
+  AppendScrambled(plain, data);
+  return data;
 }
 
 }  // namespace
@@ -128,19 +132,11 @@ int main(int argc, char** argv) {
   text += "// scrambling constants: firmware/build.sh\n";
   text += "// clang-format off\n";
   text += "#include \"link/embedded_data.h\"\n\nnamespace vantor {\n\n";
-  text += "const std::uint8_t kEmbeddedData[kEmbeddedDataSize] = {\n";
-  char hex[8];
-  for (std::size_t i = 0; i < scrambled.size(); ++i) {
-    if (i % 12 == 0) text += "   ";
-    std::snprintf(hex, sizeof hex, " 0x%02X,", scrambled[i]);
-    text += hex;
-    if (i % 12 == 11 || i + 1 == scrambled.size()) text += "\n";
-  }
-  text += "};\n\n";
-  text += ArrayText("kEmbeddedRateSwitch[kRateSwitchSize]", rateSwitch);
-  text += ArrayText("kEmbeddedStreamLoader[kStreamLoaderSize]", loader);
+  text += ArrayText("kEmbeddedData[kEmbeddedDataSize]", scrambled);
+  text += ArrayText("kEmbeddedRateSwitch[kRateSwitchSize]", Scrambled(rateSwitch));
+  text += ArrayText("kEmbeddedStreamLoader[kStreamLoaderSize]", Scrambled(loader));
   text += "const std::uint32_t kBlockStreamSize = " + std::to_string(stream.size()) + ";\n\n";
-  text += ArrayText("kEmbeddedBlockStream[]", stream);
+  text += ArrayText("kEmbeddedBlockStream[]", Scrambled(stream));
   text += "}  // namespace vantor\n";
 
   std::ofstream out(argv[6], std::ios::binary | std::ios::trunc);

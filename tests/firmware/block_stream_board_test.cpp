@@ -122,6 +122,15 @@ class BlockStreamTest : public ::testing::Test {
     return std::memcmp(Chip().Flash().Contents().data(), LoadImage, d::kFlashSize) == 0;
   }
   static std::string Violations() { return Chip().Flash().Report().substr(0, 400); }
+
+  // The flash holds the load image, `crc` (the end's answer) is its CRC,
+  // and the board saw no breach of the procedure and lost no byte.
+  static void ExpectTheImageWritten(std::uint32_t crc) {
+    EXPECT_TRUE(FlashHoldsTheImage());
+    EXPECT_EQ(crc, Crc32(LoadImage, d::kFlashSize));
+    EXPECT_EQ(Violations(), "none");
+    EXPECT_EQ(Chip().BootSci().OverrunCount(), 0u);
+  }
 };
 
 // Where the loader put the stream: the 256-byte boundary in RAM at which
@@ -172,10 +181,7 @@ TEST_P(BlockStreamAtClock, WritesWithinTheProcedureAndLosesNoByte) {
 
   std::uint32_t crc = 0;
   ASSERT_EQ(StreamImage(true, crc), kOk);
-  EXPECT_TRUE(FlashHoldsTheImage());
-  EXPECT_EQ(crc, Crc32(LoadImage, d::kFlashSize));
-  EXPECT_EQ(Violations(), "none");
-  EXPECT_EQ(Chip().BootSci().OverrunCount(), 0u);
+  ExpectTheImageWritten(crc);
   EXPECT_EQ(Chip().BootSci().FramingErrorCount(), 0u);
   EXPECT_EQ(Chip().WatchdogResets(), 0u);
   // Five units in one try and its additional pulse, the slow one in nine.
@@ -218,10 +224,7 @@ TEST_F(BlockStreamTest, BlocksTakeLittleMoreThanTheirBytesOnTheLine) {
   std::uint32_t crc = 0;
   ASSERT_EQ(StreamImage(true, crc), kOk);
   const double seconds = static_cast<double>(Chip().Now() - start) / 19968000.0;
-  EXPECT_TRUE(FlashHoldsTheImage());
-  EXPECT_EQ(crc, Crc32(LoadImage, d::kFlashSize));
-  EXPECT_EQ(Violations(), "none");
-  EXPECT_EQ(Chip().BootSci().OverrunCount(), 0u);
+  ExpectTheImageWritten(crc);
   // The loader and the stream's code, the blocks, the end and the answers.
   const double bytes = (1 + 128 + 1) + kBlockStreamSize + 2 + 1024.0 * (130 + 2) + 1 + 1 + 5;
   const double lineSeconds = bytes * 10 / 624000.0;
@@ -385,10 +388,7 @@ TEST_F(BlockStreamTest, ACellThatLosesItsChargeIsProgrammedAgain) {
   Chip().Flash().LosesChargeOnce(0x810);
   std::uint32_t crc = 0;
   ASSERT_EQ(StreamImage(true, crc), kOk);
-  EXPECT_TRUE(FlashHoldsTheImage());
-  EXPECT_EQ(crc, Crc32(LoadImage, d::kFlashSize));
-  EXPECT_EQ(Violations(), "none");
-  EXPECT_EQ(Chip().BootSci().OverrunCount(), 0u);
+  ExpectTheImageWritten(crc);
 }
 
 // The stream's code damaged on its way: 0x93 from the loader, which took

@@ -269,22 +269,10 @@ void ChipPlayer::OnStreamByte(std::uint8_t byte) {
     ++streamBlocks_;
   }
   // The block as the command loop takes it, its answer moved behind a 0x11.
-  std::vector<std::uint8_t> answer;
-  const Output direct = output_;
-  output_ = [&answer](const std::uint8_t* bytes, std::size_t count, unsigned) {
-    answer.insert(answer.end(), bytes, bytes + count);
-  };
-  const bool wasSilent = silent_;
-  FinishBlock();
-  const bool nowSilent = silent_ && !wasSilent;
-  silent_ = wasSilent;
-  output_ = direct;
+  const std::vector<std::uint8_t> answer = FinishBlock();
   command_.clear();
   lineError_ = false;
-  if (nowSilent) {
-    silent_ = true;
-    return;
-  }
+  if (answer.empty()) return;  // silent from now on
   if (answer == std::vector<std::uint8_t>{0x06}) {
     Send({0x11, 0x06});
   } else if (answer == std::vector<std::uint8_t>{0xB1, 0xD5}) {
@@ -439,15 +427,19 @@ void ChipPlayer::OnCommandByte(std::uint8_t byte) {
       SendCrc(start, count);
       break;
     }
-    default:
-      FinishBlock();
+    default: {
+      const std::vector<std::uint8_t> answer = FinishBlock();
+      SendBytes(answer.data(), answer.size());
       break;
+    }
   }
   command_.clear();
   lineError_ = false;
 }
 
-void ChipPlayer::FinishBlock() {
+// The block in command_ taken as the command loop takes it; its answer,
+// empty when the chip stays silent.
+std::vector<std::uint8_t> ChipPlayer::FinishBlock() {
   const bool withAddress = command_[0] == 0xC3;
   const std::size_t dataAt = withAddress ? 5 : 1;
   std::uint32_t address = previousBlock_ + kBlockSize;
@@ -478,31 +470,27 @@ void ChipPlayer::FinishBlock() {
   const bool faultHere = index == faultIndex_;
   if (faultHere && fault_ == Fault::kBlockSilent) {
     silent_ = true;
-    return;
+    return {};
   }
   if (faultHere && fault_ == Fault::kBlockRefusalGarbled) {
-    Send({0x13});
-    return;
+    return {0x13};
   }
   if (!sumGood || lineError_ || (faultHere && fault_ == Fault::kBlockChecksum)) {
     lineError_ = false;
-    Send({0x93});
-    return;
+    return {0x93};
   }
   if (!aligned || !writeMode || (faultHere && fault_ == Fault::kBlockBadParameter)) {
-    Send({0x92});
-    return;
+    return {0x92};
   }
   if (faultHere && fault_ == Fault::kBlockProgramFailed) {
-    Send({0xB1, 0xD5});
-    return;
+    return {0xB1, 0xD5};
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     std::memcpy(&image_[address], &command_[dataAt], kBlockSize);
   }
   previousBlock_ = address;
-  Send({0x06});
+  return {0x06};
 }
 
 std::vector<std::uint32_t> ChipPlayer::BlockAddresses() const {

@@ -165,7 +165,7 @@ class ChipPlayer {
   void StartRateSwitch();
   void OnProbe(std::uint8_t byte, bool garbled);
   bool RatesDiffer() const;
-  void FinishBlock();
+  std::vector<std::uint8_t> FinishBlock();
   void OnStreamCode(std::uint8_t byte);
   void OnStreamByte(std::uint8_t byte);
   void SendCrc(std::uint32_t start, std::uint32_t count);
